@@ -1,0 +1,32 @@
+// The module's one application object: it owns the server's public key text,
+// read from pubkey.key when the library is loaded.
+#ifndef KEL_MODULE_MODULE_APP_H_
+#define KEL_MODULE_MODULE_APP_H_
+
+#include "module/key_file_buffer.h"
+
+namespace kel {
+
+class ModuleApp {
+ public:
+  // Loads pubkey.key from the library's own directory, or else from the
+  // current directory. Never fails: a missing file leaves the key empty.
+  bool InitInstance();
+
+  const KeyFileBuffer &ServerKey() const { return server_key_; }
+
+ private:
+  // Written only during start-up, under the loader's serialisation; read
+  // without a lock afterwards.
+  KeyFileBuffer server_key_;
+};
+
+// The one instance, alive from load to unload.
+ModuleApp &TheModuleApp();
+
+// The loaded key, for the verifying steps.
+inline const KeyFileBuffer &ServerKey() { return TheModuleApp().ServerKey(); }
+
+}  // namespace kel
+
+#endif  // KEL_MODULE_MODULE_APP_H_

@@ -1,0 +1,36 @@
+// The platform seam of module start-up: where the library's own file is, and
+// what kind of entry a path names. module_posix.cc and module_windows.cc
+// implement it; everything above is portable.
+#ifndef KEL_MODULE_MODULE_PATH_H_
+#define KEL_MODULE_MODULE_PATH_H_
+
+namespace kel {
+
+// Identifies a loaded module: the instance handle on Windows, an address
+// inside the module elsewhere. Null names no module.
+using ModuleHandle = const void *;
+
+// The handle of this library itself (never the host executable).
+ModuleHandle OwnModule();
+
+// The separator that ends a directory in module paths.
+extern const char kPathSeparator;
+
+// Writes the full path of the file `module` was loaded from into `buffer`,
+// zero-terminated. False when there is none or it does not fit in `size`
+// bytes with its terminator (a truncated path is never reported as found).
+bool ModuleFileName(ModuleHandle module, char *buffer, unsigned size);
+
+// True when `path` names an existing file-system entry that is not a directory.
+bool FileExists(const char *path);
+
+// Writes into `buffer` the directory of the file `module` was loaded from
+// (with its trailing separator) followed by `name`. False when `module` is
+// null (buffer untouched), when the module path is unknown, or when the
+// joined path does not fit in `size` bytes; the buffer then holds at most the
+// directory.
+bool GetModuleFilePath(ModuleHandle module, const char *name, char *buffer, unsigned size);
+
+}  // namespace kel
+
+#endif  // KEL_MODULE_MODULE_PATH_H_
