@@ -1,0 +1,46 @@
+// The guarded calls into the provider.
+#include <climits>
+#include <cstring>
+
+#include "crypto/provider.h"
+
+namespace kel {
+namespace crypto {
+
+bool DrawResponseKey(std::string *key) {
+  key->clear();
+  char buffer[17] = {};
+  const Provider &provider = ActiveProvider();
+  if (!RunGuarded([&] { provider.gen_random_string(buffer, 16); })) return false;
+  buffer[16] = '\0';  // whatever the provider did, the text ends here
+  if (std::strlen(buffer) != 16) return false;
+  key->assign(buffer, 16);
+  return true;
+}
+
+Outcome DecryptText(const char *key, const char *cipherText, std::string *plaintext) {
+  const Provider &provider = ActiveProvider();
+  char *result = nullptr;
+  if (!RunGuarded([&] { result = provider.aes_decryption_ch(key, cipherText); }))
+    return Outcome::kRaised;
+  if (result == nullptr) return Outcome::kNoResult;
+  plaintext->assign(result);
+  ReleaseProviderBuffer(provider, result);
+  return Outcome::kOk;
+}
+
+Outcome VerifySignature(const char *publicKey, const void *data, std::size_t length,
+                        const char *signature) {
+  if (length > static_cast<std::size_t>(INT_MAX)) return Outcome::kInvalid;
+  const Provider &provider = ActiveProvider();
+  unsigned char verdict = 0;
+  if (!RunGuarded([&] {
+        verdict = provider.ecdsa_verify_ch(publicKey, static_cast<const unsigned char *>(data),
+                                           static_cast<int>(length), signature);
+      }))
+    return Outcome::kRaised;
+  return verdict != 0 ? Outcome::kValid : Outcome::kInvalid;
+}
+
+}  // namespace crypto
+}  // namespace kel
