@@ -1,0 +1,67 @@
+// One exchange with the seal server: the parameters of a transaction are
+// posted form-encoded to the URL the host gave, and the whole answer body
+// comes back as text.
+//
+// The request reports no errors and ignores the HTTP status: any failure on
+// the way leaves the body empty, and the caller decides what that means. The
+// body of an error page is returned like any other body.
+#ifndef KEL_NET_HTTP_REQUEST_H_
+#define KEL_NET_HTTP_REQUEST_H_
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kel {
+
+// A name/value pair of a request's parameter list, in the host's code page.
+struct RequestParam {
+  std::string name;
+  std::string value;
+};
+
+class HttpRequest {
+ public:
+  // Splits `url` (null reads as empty) into host, port and object name. It
+  // cannot fail: a URL without a host name leaves the host empty, and Send
+  // then fails. The port is the URL's, else 443 for https and 80 otherwise.
+  // `post` selects POST; false gives GET with the query in the target.
+  HttpRequest(const char *url, bool post);
+  virtual ~HttpRequest();
+
+  HttpRequest(const HttpRequest &) = delete;
+  HttpRequest &operator=(const HttpRequest &) = delete;
+
+  // Appends `param` and takes ownership of it. Parameters go on the wire in
+  // the order appended. A null pointer is ignored.
+  void AddParam(RequestParam *param);
+
+  // The parameters as name=value pairs joined by '&', each name and value
+  // escaped with UrlEscape. Empty for no parameters.
+  std::string BuildQuery() const;
+
+  // Performs the exchange and returns the answer body (empty on failure).
+  // The reference stays valid while the request lives.
+  const std::string &Send();
+
+  const std::string &url() const { return url_; }
+  const std::string &host() const { return host_; }
+  int port() const { return port_; }
+  const std::string &object_name() const { return object_name_; }
+  bool secure() const { return secure_; }
+  const std::vector<std::unique_ptr<RequestParam>> &params() const { return params_; }
+
+ private:
+  std::vector<std::unique_ptr<RequestParam>> params_;
+  std::string host_;
+  std::string object_name_;  // the request target, without its leading '/'
+  int port_ = 80;
+  std::string url_;
+  bool post_;
+  bool secure_ = false;
+  std::string body_;
+};
+
+}  // namespace kel
+
+#endif  // KEL_NET_HTTP_REQUEST_H_
