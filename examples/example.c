@@ -25,7 +25,8 @@ int main(void) {
   Kel_to64frombits(base64, (const unsigned char *)message, (int)strlen(message));
   printf("  base64 of \"%s\": %s\n", message, base64);
   count = Kel_from64tobits(decoded, base64, 0);
-  printf("  decoded back: %d bytes, \"%.*s\"\n", count, count > 0 ? count : 0, (const char *)decoded);
+  printf("  decoded back: %d bytes, \"%.*s\"\n", count, count > 0 ? count : 0,
+         (const char *)decoded);
 
   Kel_BinToHex((const unsigned char *)"\x00\x0a\xff", hex, 3);
   printf("  hex of 00 0a ff: %s\n", hex);

@@ -48,8 +48,7 @@ KEL_API char *KEL_CALL Kel_GetLastErr(void);
 /* Reports one use of a seal. On success (0) *result receives the server's
  * result text; 1 on failure. */
 KEL_API int KEL_CALL Kel_SendSealRecord(const char *userName, const char *sealId,
-                                        const char *remark, const char *url,
-                                        char **result);
+                                        const char *remark, const char *url, char **result);
 
 /* Asks the server to verify a seal. Returns 0 when the server's verdict was
  * read: *status receives its status number and the last error text its

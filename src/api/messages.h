@@ -38,7 +38,8 @@ inline constexpr char kNoPublicKey[] = "\xC3\xBB\xD3\xD0\xB9\xAB\xD4\xBF\xCA\xFD
 // 参数错误: wrong argument.
 inline constexpr char kBadArgument[] = "\xB2\xCE\xCA\xFD\xB4\xED\xCE\xF3";
 // 连接服务器失败: the server transaction failed.
-inline constexpr char kTransactionFailed[] = "\xC1\xAC\xBD\xD3\xB7\xFE\xCE\xF1\xC6\xF7\xCA\xA7\xB0\xDC";
+inline constexpr char kTransactionFailed[] =
+    "\xC1\xAC\xBD\xD3\xB7\xFE\xCE\xF1\xC6\xF7\xCA\xA7\xB0\xDC";
 // 时间戳无效: the timestamp is not valid.
 inline constexpr char kTimestampInvalid[] = "\xCA\xB1\xBC\xE4\xB4\xC1\xCE\xDE\xD0\xA7";
 // 验证时间戳时出现异常错误: verifying the timestamp raised an error.

@@ -16,9 +16,9 @@ bool ModuleApp::InitInstance() {
   // beside the library; the bare name then resolves against the current
   // directory. Testing the result as well as FileExists keeps a leftover
   // module file name in the buffer from ever being loaded as the key.
-  bool beside = GetModuleFilePath(OwnModule(), kKeyFileName, path, kPathBufferSize) &&
-                FileExists(path);
-  server_key_.Load(beside ? path : kKeyFileName);
+  bool beside =
+      GetModuleFilePath(OwnModule(), kKeyFileName, path, kPathBufferSize) && FileExists(path);
+  LoadServerKey(beside ? path : kKeyFileName);
   return true;
 }
 

@@ -15,6 +15,10 @@ class ModuleApp {
 
   const KeyFileBuffer &ServerKey() const { return server_key_; }
 
+  // Replaces the key with the file at `path` (see KeyFileBuffer::Load).
+  // Start-up uses it once; tests use it to choose a key.
+  void LoadServerKey(const char *path) { server_key_.Load(path); }
+
  private:
   // Written only during start-up, under the loader's serialisation; read
   // without a lock afterwards.

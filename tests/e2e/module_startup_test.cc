@@ -57,9 +57,9 @@ std::string LoadIn(const fs::path &library, const fs::path &working_dir) {
 
 struct Layout {
   const char *name;
-  const char *beside;      // content of pubkey.key beside the library, or null
-  bool beside_is_folder;   // a folder named pubkey.key beside the library
-  const char *in_cwd;      // content of pubkey.key in the current directory, or null
+  const char *beside;     // content of pubkey.key beside the library, or null
+  bool beside_is_folder;  // a folder named pubkey.key beside the library
+  const char *in_cwd;     // content of pubkey.key in the current directory, or null
   std::string expected;
 };
 
@@ -80,15 +80,15 @@ TEST_P(ModuleStartup, LoadsTheExpectedKey) {
 
 INSTANTIATE_TEST_SUITE_P(
     Layouts, ModuleStartup,
-    ::testing::Values(
-        Layout{"BesideOnly", "beside-key", false, nullptr, Loaded(10, "beside-key")},
-        Layout{"CurrentDirOnly", nullptr, false, "cwd-key", Loaded(7, "cwd-key")},
-        Layout{"BesideWinsOverCurrentDir", "beside-key", false, "cwd-key",
-               Loaded(10, "beside-key")},
-        Layout{"FolderBesideIsPassedOver", nullptr, true, "cwd-key", Loaded(7, "cwd-key")},
-        Layout{"FolderBesideAndNoOtherFile", nullptr, true, nullptr, kNoKey},
-        Layout{"NoFileAnywhere", nullptr, false, nullptr, kNoKey},
-        Layout{"EmptyFileGivesEmptyText", "", false, "cwd-key", Loaded(0, "")}),
+    ::testing::Values(Layout{"BesideOnly", "beside-key", false, nullptr, Loaded(10, "beside-key")},
+                      Layout{"CurrentDirOnly", nullptr, false, "cwd-key", Loaded(7, "cwd-key")},
+                      Layout{"BesideWinsOverCurrentDir", "beside-key", false, "cwd-key",
+                             Loaded(10, "beside-key")},
+                      Layout{"FolderBesideIsPassedOver", nullptr, true, "cwd-key",
+                             Loaded(7, "cwd-key")},
+                      Layout{"FolderBesideAndNoOtherFile", nullptr, true, nullptr, kNoKey},
+                      Layout{"NoFileAnywhere", nullptr, false, nullptr, kNoKey},
+                      Layout{"EmptyFileGivesEmptyText", "", false, "cwd-key", Loaded(0, "")}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(ModuleStartup, ZeroByteInsideKeepsAllBytesButTheTextEndsThere) {

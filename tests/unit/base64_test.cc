@@ -67,24 +67,24 @@ TEST_P(Base64DecodeCases, ResultAndBytesWritten) {
 
 INSTANTIATE_TEST_SUITE_P(
     Documented, Base64DecodeCases,
-    ::testing::Values(
-        DecodeCase{"QUJD", 0, 3, "ABC"}, DecodeCase{"QUI=", 0, 2, "AB"},
-        DecodeCase{"QQ==", 0, 1, "A"}, DecodeCase{"QUJD\r\n", 0, 3, "ABC"},
-        DecodeCase{"QUJD\n", 0, -1, "ABC"}, DecodeCase{"\rQUJD", 0, 0, ""},
-        DecodeCase{"+ \rQUJD", 0, 0, ""}, DecodeCase{"+ QUJD", 0, 3, "ABC"},
-        DecodeCase{"", 0, -1, ""}, DecodeCase{"QUI", 0, -1, ""},
-        DecodeCase{"QQ==QUJD", 0, 1, "A"}, DecodeCase{"QUJD", 2, -1, "AB"},
-        DecodeCase{"QUJD", 3, 3, "ABC"}, DecodeCase{"QUJD", -1, -1, ""},
-        DecodeCase{"QUJDQUJD", -7, -1, ""}, DecodeCase{"QUJDQUJD", 4, -1, "ABCA"},
-        DecodeCase{"QUJDQUJD", 6, 6, "ABCABC"},
-        // A pad in the third place only: one byte, and decoding goes on.
-        DecodeCase{"QQ=BQUJD", 0, 4, "AABC"}, DecodeCase{"QQ=", 0, -1, ""},
-        // Each group is validated before any of its bytes is written.
-        DecodeCase{"QUJDQU J", 0, -1, "ABC"}, DecodeCase{"QUJDQUJ\x80", 0, -1, "ABC"},
-        DecodeCase{"QUJDQ", 0, -1, "ABC"}, DecodeCase{"=QQQ", 0, -1, ""},
-        DecodeCase{"Q=QQ", 0, -1, ""}, DecodeCase{"QUJD QUJD", 0, -1, "ABC"},
-        // A carriage return ends the text only after a whole group.
-        DecodeCase{"QUJDQU\rJ", 0, -1, "ABC"}, DecodeCase{"+QUJD", 0, -1, "\xF9\x05\x09"}));
+    ::testing::Values(DecodeCase{"QUJD", 0, 3, "ABC"}, DecodeCase{"QUI=", 0, 2, "AB"},
+                      DecodeCase{"QQ==", 0, 1, "A"}, DecodeCase{"QUJD\r\n", 0, 3, "ABC"},
+                      DecodeCase{"QUJD\n", 0, -1, "ABC"}, DecodeCase{"\rQUJD", 0, 0, ""},
+                      DecodeCase{"+ \rQUJD", 0, 0, ""}, DecodeCase{"+ QUJD", 0, 3, "ABC"},
+                      DecodeCase{"", 0, -1, ""}, DecodeCase{"QUI", 0, -1, ""},
+                      DecodeCase{"QQ==QUJD", 0, 1, "A"}, DecodeCase{"QUJD", 2, -1, "AB"},
+                      DecodeCase{"QUJD", 3, 3, "ABC"}, DecodeCase{"QUJD", -1, -1, ""},
+                      DecodeCase{"QUJDQUJD", -7, -1, ""}, DecodeCase{"QUJDQUJD", 4, -1, "ABCA"},
+                      DecodeCase{"QUJDQUJD", 6, 6, "ABCABC"},
+                      // A pad in the third place only: one byte, and decoding goes on.
+                      DecodeCase{"QQ=BQUJD", 0, 4, "AABC"}, DecodeCase{"QQ=", 0, -1, ""},
+                      // Each group is validated before any of its bytes is written.
+                      DecodeCase{"QUJDQU J", 0, -1, "ABC"}, DecodeCase{"QUJDQUJ\x80", 0, -1, "ABC"},
+                      DecodeCase{"QUJDQ", 0, -1, "ABC"}, DecodeCase{"=QQQ", 0, -1, ""},
+                      DecodeCase{"Q=QQ", 0, -1, ""}, DecodeCase{"QUJD QUJD", 0, -1, "ABC"},
+                      // A carriage return ends the text only after a whole group.
+                      DecodeCase{"QUJDQU\rJ", 0, -1, "ABC"},
+                      DecodeCase{"+QUJD", 0, -1, "\xF9\x05\x09"}));
 
 TEST(Base64Decode, LeavesTheLastErrorAlone) {
   kel::ClearLastError();

@@ -1,4 +1,6 @@
 // Hex exports and the text copy.
+#include "codec/hex.h"
+
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -7,7 +9,6 @@
 #include <string>
 
 #include "api/last_error.h"
-#include "codec/hex.h"
 #include "kel/kel.h"
 
 namespace {
@@ -77,9 +78,9 @@ TEST(HexToBin, AgreesWithStrtolForEveryPair) {
     for (int second = 0; second < 256; ++second) {
       char text[3] = {static_cast<char>(first), static_cast<char>(second), '\0'};
       auto expected = static_cast<unsigned char>(std::strtol(text, nullptr, 16) & 0xFF);
-      ASSERT_EQ(kel::HexPairValue(static_cast<unsigned char>(first),
-                                  static_cast<unsigned char>(second)),
-                expected)
+      ASSERT_EQ(
+          kel::HexPairValue(static_cast<unsigned char>(first), static_cast<unsigned char>(second)),
+          expected)
           << first << "," << second;
     }
   }

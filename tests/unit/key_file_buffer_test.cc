@@ -1,10 +1,11 @@
 // Reading a whole file, and finding a file beside a module.
+#include "module/key_file_buffer.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "module/key_file_buffer.h"
 #include "module/module_path.h"
 #include "support/temp_dir.h"
 
@@ -58,8 +59,8 @@ TEST(KeyFileBuffer, UnreadablePathsEmptyIt) {
   TempDir dir;
   WriteFile(dir / "key", "held");
   std::filesystem::create_directory(dir / "folder");
-  for (const std::string &path : {(dir / "missing").string(), (dir / "folder").string(),
-                                 std::string("/dev/null/x")}) {
+  for (const std::string &path :
+       {(dir / "missing").string(), (dir / "folder").string(), std::string("/dev/null/x")}) {
     KeyFileBuffer buffer;
     buffer.Load((dir / "key").c_str());
     buffer.Load(path.c_str());

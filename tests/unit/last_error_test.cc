@@ -1,11 +1,12 @@
 // The last-error text and the two frame exports.
+#include "api/last_error.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "api/last_error.h"
 #include "kel/kel.h"
 
 namespace {

@@ -1,0 +1,180 @@
+#include "answer_builder.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "kestro/kestro.h"
+
+namespace kel::server {
+namespace {
+
+constexpr char kFrameTag[] = "QORVENVELDIRENCTAG";
+
+struct FaultEntry {
+  Fault fault;
+  const char *name;
+};
+constexpr FaultEntry kFaults[] = {
+    {Fault::kNone, "none"},
+    {Fault::kNotDocument, "not-document"},
+    {Fault::kNoData, "no-data"},
+    {Fault::kUndecryptableData, "undecryptable-data"},
+    {Fault::kInnerNotDocument, "inner-not-document"},
+    {Fault::kNoSign, "no-sign"},
+    {Fault::kEmptySign, "empty-sign"},
+    {Fault::kNoOrder, "no-order"},
+    {Fault::kEmptyOrder, "empty-order"},
+    {Fault::kBadSignature, "bad-signature"},
+    {Fault::kNoStatusOrDate, "no-status-or-date"},
+    {Fault::kFrameShortLength, "frame-short-length"},
+    {Fault::kFrameUndecryptable, "frame-undecryptable"},
+    {Fault::kFrameNoInnerTag, "frame-no-inner-tag"},
+    {Fault::kFrameBadSignature, "frame-bad-signature"},
+    {Fault::kFrameNegativeSignatureLength, "frame-negative-signature-length"},
+    {Fault::kFrameLongSignatureLength, "frame-long-signature-length"},
+};
+
+// Takes a provider buffer and releases it with Ecc_Free.
+std::string TakeProviderText(char *text) {
+  if (text == nullptr) return std::string();
+  std::string copy = text;
+  void *buffer = text;
+  Ecc_Free(&buffer);
+  return copy;
+}
+
+std::string Encrypt(const std::string &key, const std::string &plaintext) {
+  return TakeProviderText(AES_Encryption_CH(key.c_str(), plaintext.c_str()));
+}
+
+std::string Sign(const std::string &pem, const std::string &hash, const std::string &data) {
+  return TakeProviderText(ECDSA_Sign_CH(pem.c_str(), hash.c_str(),
+                                        reinterpret_cast<const unsigned char *>(data.data()),
+                                        static_cast<int>(data.size())));
+}
+
+std::string LengthField(long long length) {
+  char field[16];
+  std::snprintf(field, sizeof field, "%08lld", length);
+  return field;
+}
+
+std::string Element(const std::string &name, const std::string &value) {
+  return "<" + name + ">" + EscapeValue(value) + "</" + name + ">";
+}
+
+std::string Join(const std::vector<std::string> &names) {
+  std::string joined;
+  for (const auto &name : names) joined += (joined.empty() ? "" : ",") + name;
+  return joined;
+}
+
+}  // namespace
+
+const char *FaultName(Fault fault) {
+  for (const auto &entry : kFaults) {
+    if (entry.fault == fault) return entry.name;
+  }
+  return "none";
+}
+
+bool ParseFault(const std::string &name, Fault *fault) {
+  for (const auto &entry : kFaults) {
+    if (name == entry.name) {
+      *fault = entry.fault;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<std::string> AnswerFaultNames() {
+  std::vector<std::string> names;
+  for (const auto &entry : kFaults) names.emplace_back(entry.name);
+  return names;
+}
+
+std::string EscapeValue(const std::string &value) {
+  std::string escaped;
+  escaped.reserve(value.size());
+  for (char c : value) {
+    if (c == '<' || c == '>') escaped += '_';
+    escaped += c;
+  }
+  return escaped;
+}
+
+std::string AnswerBuilder::Build(AnswerFormat format, const std::string &response_key,
+                                 const std::vector<Field> &fields,
+                                 const std::vector<std::string> &signed_fields,
+                                 const std::string &framed_content, Fault fault) const {
+  if (fault == Fault::kNotDocument) return "this is no document <";
+  if (format == AnswerFormat::kFramed) return Framed(response_key, framed_content, fault);
+  return Document(response_key, fields, signed_fields, fault);
+}
+
+std::string AnswerBuilder::Document(const std::string &response_key,
+                                    const std::vector<Field> &fields,
+                                    const std::vector<std::string> &signed_fields,
+                                    Fault fault) const {
+  if (fault == Fault::kNoData) return Element("status", "0");
+  if (fault == Fault::kUndecryptableData) return Element("data", "bm90IGEgY2lwaGVydGV4dA==");
+  if (fault == Fault::kInnerNotDocument) return Element("data", Encrypt(response_key, "<a>1"));
+
+  std::vector<Field> written;
+  for (const auto &field : fields) {
+    bool result_field = field.first == "status" || field.first == "date";
+    if (fault == Fault::kNoStatusOrDate && result_field) continue;
+    written.push_back(field);
+  }
+  std::string signed_data;
+  for (const auto &name : signed_fields) {
+    for (const auto &field : written) {
+      if (field.first == name) signed_data += field.second;
+    }
+  }
+  std::string signature = Sign(keys_.document_pem, keys_.hash,
+                               fault == Fault::kBadSignature ? signed_data + "x" : signed_data);
+  if (signature.empty()) return std::string();
+
+  std::string inner;
+  for (const auto &field : written) inner += Element(field.first, field.second);
+  if (fault != Fault::kNoOrder) {
+    inner += Element("order", fault == Fault::kEmptyOrder ? "" : Join(signed_fields));
+  }
+  if (fault != Fault::kNoSign)
+    inner += Element("sign", fault == Fault::kEmptySign ? "" : signature);
+  return Element("data", Encrypt(response_key, inner));
+}
+
+std::string AnswerBuilder::Framed(const std::string &response_key, const std::string &content,
+                                  Fault fault) const {
+  if (fault == Fault::kFrameShortLength) return std::string("prefix ") + kFrameTag + "0012";
+
+  std::string signature = Sign(keys_.framed_pem, keys_.hash,
+                               fault == Fault::kFrameBadSignature ? content + "x" : content);
+  if (signature.empty()) return std::string();
+  std::string block;
+  switch (fault) {
+    case Fault::kFrameNoInnerTag:
+      block = LengthField(static_cast<long long>(signature.size())) + signature + content;
+      break;
+    case Fault::kFrameNegativeSignatureLength:
+      block = kFrameTag + LengthField(-5) + signature + content;
+      break;
+    case Fault::kFrameLongSignatureLength:
+      block = kFrameTag +
+              LengthField(static_cast<long long>(signature.size() + content.size() + 1)) +
+              signature + content;
+      break;
+    default:
+      block =
+          kFrameTag + LengthField(static_cast<long long>(signature.size())) + signature + content;
+  }
+  std::string payload =
+      fault == Fault::kFrameUndecryptable ? std::string("AAAA") : Encrypt(response_key, block);
+  return std::string("frame ") + kFrameTag + LengthField(static_cast<long long>(payload.size())) +
+         payload + " trailing text";
+}
+
+}  // namespace kel::server

@@ -1,0 +1,89 @@
+// The framed answer:
+//
+//   body:      ... TAG  LLLLLLLL  payload(L characters)  ignored
+//   payload decrypts to:
+//              ... TAG  SSSSSSSS  signature(S characters)  signed content
+//
+// Both length fields are the 8 characters behind the tag, read like atoi. A
+// payload length that is negative or reaches past the text takes the rest of
+// the text. A signature length that does so leaves no usable frame.
+#include <cstring>
+
+#include "api/last_error.h"
+#include "api/messages.h"
+#include "crypto/built_in_server_key.h"
+#include "crypto/provider.h"
+#include "seal/decimal.h"
+#include "seal/secure_exchange.h"
+
+namespace kel {
+namespace {
+
+constexpr std::size_t kLengthFieldSize = 8;
+constexpr std::size_t kFrameHeaderSize = kResponseFrameTagLength + kLengthFieldSize;
+
+// The length field behind the tag at `tag_position`; false when the text
+// ends before the field does.
+bool ReadLengthField(const std::string &text, std::size_t tag_position, std::int64_t *length) {
+  if (text.size() < tag_position + kFrameHeaderSize) return false;
+  const char *field = text.data() + tag_position + kResponseFrameTagLength;
+  *length = ReadDecimal(field, field + kLengthFieldSize);
+  return true;
+}
+
+}  // namespace
+
+std::string DecodeFramedAnswer(const std::string &body, std::size_t tag_position,
+                               const std::string &response_key, std::string *signature) {
+  // The body is a text: it ends at its first zero byte.
+  const std::string text(body.c_str());
+  std::int64_t payload_length = 0;
+  if (!ReadLengthField(text, tag_position, &payload_length)) {
+    ReportError(msg::kBadAnswerFormat);
+    return std::string();
+  }
+  std::size_t payload_start = tag_position + kFrameHeaderSize;
+  std::size_t available = text.size() - payload_start;
+  std::size_t taken = payload_length < 0 || static_cast<std::uint64_t>(payload_length) > available
+                          ? available
+                          : static_cast<std::size_t>(payload_length);
+  const std::string payload = text.substr(payload_start, taken);
+
+  std::string plaintext;
+  if (crypto::DecryptText(response_key.c_str(), payload.c_str(), &plaintext) !=
+      crypto::Outcome::kOk) {
+    ReportError(msg::kAnswerDecryptFailed);
+    return std::string();
+  }
+
+  std::size_t block = plaintext.find(kResponseFrameTag);
+  std::int64_t signature_length = 0;
+  if (block == std::string::npos || !ReadLengthField(plaintext, block, &signature_length)) {
+    ReportError(msg::kBadAnswerFormat);
+    return std::string();
+  }
+  std::size_t signature_start = block + kFrameHeaderSize;
+  if (signature_length < 0 ||
+      static_cast<std::uint64_t>(signature_length) > plaintext.size() - signature_start) {
+    ReportError(msg::kBadAnswerFormat);
+    return std::string();
+  }
+  // The carried signature is handed out before the check, also when it fails.
+  auto length = static_cast<std::size_t>(signature_length);
+  *signature = plaintext.substr(signature_start, length);
+  std::string content = plaintext.substr(signature_start + length);
+
+  switch (crypto::VerifySignature(kBuiltInServerKey, content.data(), content.size(),
+                                  signature->c_str())) {
+    case crypto::Outcome::kOk:
+      return content;
+    case crypto::Outcome::kRaised:
+      ReportError(msg::kAnswerVerifyRaised);
+      return std::string();
+    default:
+      ReportError(msg::kAnswerNotVerified);
+      return std::string();
+  }
+}
+
+}  // namespace kel

@@ -1,0 +1,36 @@
+// Kel_VerifySeal: the server's verdict on a seal. The status number goes to
+// the host's integer and the description into the last-error text, where the
+// host reads it like a message.
+#include "api/last_error.h"
+#include "api/messages.h"
+#include "kel/kel.h"
+#include "net/http_request.h"
+#include "seal/secure_exchange.h"
+#include "seal/text_arguments.h"
+#include "seal/verdict.h"
+
+extern "C" int KEL_CALL Kel_VerifySeal(const char *url, const char *name, const char *id,
+                                       const char *time, int typeFlag, int *status) {
+  kel::ClearLastError();
+  kel::HttpRequest request(url, true);
+  if (status != nullptr) *status = 1;
+
+  // Only the low byte of the flag's slot counts.
+  const bool type_flag = (typeFlag & 0xFF) != 0;
+  request.AddParam(new kel::RequestParam{"type", type_flag ? "0" : "1"});
+  request.AddParam(new kel::RequestParam{"id", kel::TextOrEmpty(id)});
+  request.AddParam(new kel::RequestParam{"name", kel::TextOrEmpty(name)});
+  request.AddParam(new kel::RequestParam{"time", kel::TextOrEmpty(time)});
+
+  std::string signature;
+  const std::string result = kel::SecureExchange(request, &signature);
+
+  kel::Verdict verdict;
+  if (!kel::ParseVerdict(result.c_str(), &verdict)) {
+    kel::ReportError(kel::msg::kTransactionFailed);
+    return 1;
+  }
+  kel::ReportError(verdict.description);
+  if (status != nullptr) *status = verdict.status;
+  return 0;
+}

@@ -1,0 +1,238 @@
+// The server transactions end to end: the shipped library, loaded from a
+// temporary folder, against the reference seal server on loopback.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+#include <string>
+
+#include "seal_server_fixture.h"
+
+namespace kel::test {
+namespace {
+
+using Transactions = SealServerTest;
+
+// The parameter names of a form body, in order.
+std::vector<std::string> ParamNames(const std::string &body) {
+  std::vector<std::string> names;
+  std::size_t start = 0;
+  while (start <= body.size()) {
+    std::size_t amp = body.find('&', start);
+    std::string pair = body.substr(start, amp - start);
+    names.push_back(pair.substr(0, pair.find('=')));
+    if (amp == std::string::npos) break;
+    start = amp + 1;
+  }
+  return names;
+}
+
+std::string ParamValue(const std::string &body, const std::string &name) {
+  std::size_t at = body.find(name + "=");
+  if (at == std::string::npos) return "";
+  at += name.size() + 1;
+  return body.substr(at, body.find('&', at) - at);
+}
+
+TEST_F(Transactions, VerifySealReadsTheVerdictInBothFormats) {
+  for (const char *format : {"format=document", "format=framed"}) {
+    int status = -1;
+    EXPECT_EQ(kel_->VerifySeal(Url(format).c_str(), "Acme", "S-1", "2026-12-07", 1, &status), 0)
+        << format;
+    EXPECT_EQ(status, 0) << format;
+    EXPECT_EQ(kel_->LastError(), "valid seal") << format;
+
+    EXPECT_EQ(kel_->VerifySeal(Url(format).c_str(), "Revoked Co", "S-9", "t", 1, &status), 0);
+    EXPECT_EQ(status, 5);
+    EXPECT_EQ(kel_->LastError(), "revoked, since 2020");
+
+    EXPECT_EQ(kel_->VerifySeal(Url(format).c_str(), "Nobody", "S-404", "t", 1, &status), 0);
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(kel_->LastError(), "unknown seal");
+  }
+}
+
+TEST_F(Transactions, ParametersArriveInOrderWithAFreshKeyEachTime) {
+  int status = 0;
+  char *result = nullptr;
+  char *time = nullptr;
+  char *signature = nullptr;
+  kel_->VerifySeal(Url().c_str(), "Acme", "S-1", "t", 1, &status);
+  kel_->SendSealRecord("alice", "S-1", "note", Url().c_str(), &result);
+  kel_->GetServerTime(&time, &signature, "doc", Url().c_str());
+  kel_->Take(result);
+  kel_->Take(time);
+  kel_->Take(signature);
+
+  auto received = server_->Received();
+  ASSERT_EQ(received.size(), 3u);
+  using Names = std::vector<std::string>;
+  EXPECT_EQ(ParamNames(received[0].body), (Names{"type", "id", "name", "time", "enc"}));
+  EXPECT_EQ(ParamNames(received[1].body), (Names{"username", "sealid", "remark", "enc"}));
+  EXPECT_EQ(ParamNames(received[2].body), (Names{"content", "enc"}));
+  std::set<std::string> keys;
+  for (const auto &request : received) {
+    EXPECT_EQ(request.method, "POST");
+    std::string key = ParamValue(request.body, "enc");
+    EXPECT_TRUE(std::regex_match(key, std::regex("[A-Za-z0-9]{16}"))) << key;
+    keys.insert(key);
+  }
+  EXPECT_EQ(keys.size(), 3u) << "a response key was reused";
+}
+
+TEST_F(Transactions, TypeFlagCountsOnlyItsLowByte) {
+  struct Case {
+    int flag;
+    const char *type;
+  };
+  for (Case c : {Case{1, "0"}, Case{0, "1"}, Case{256, "1"}, Case{0x101, "0"}}) {
+    int status = 0;
+    kel_->VerifySeal(Url().c_str(), "Acme", "S-1", "t", c.flag, &status);
+    EXPECT_EQ(ParamValue(server_->Received().back().body, "type"), c.type) << c.flag;
+  }
+}
+
+TEST_F(Transactions, SendSealRecordDeliversTheResultTextAndTheServerRecordsIt) {
+  for (const char *format : {"format=document", "format=framed"}) {
+    char *result = nullptr;
+    EXPECT_EQ(kel_->SendSealRecord("alice", "S-1", "a remark & more", Url(format).c_str(), &result),
+              0);
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(std::string(result), "0,0,recorded");
+    EXPECT_EQ(kel_->LastError(), "");
+    kel_->Take(result);
+  }
+  std::string records = ReadFile(dir_ / "records");
+  EXPECT_NE(records.find("\talice\tS-1\ta remark & more\n"), std::string::npos) << records;
+}
+
+TEST_F(Transactions, SendSealRecordWithoutAnOutputSendsNothing) {
+  EXPECT_EQ(kel_->SendSealRecord("alice", "S-1", "", Url().c_str(), nullptr), 1);
+  EXPECT_EQ(kel_->LastError(), msg::kBadArgument);
+  EXPECT_TRUE(server_->Received().empty());
+}
+
+TEST_F(Transactions, EmptyTextsAreSentAsEmptyValues) {
+  char *result = nullptr;
+  EXPECT_EQ(kel_->SendSealRecord("", "", "", Url().c_str(), &result), 0);
+  kel_->Take(result);
+  EXPECT_EQ(server_->Received().back().body.substr(0, 25), "username=&sealid=&remark=");
+}
+
+TEST_F(Transactions, BodyThatIsNoDocumentIsDeliveredAsMsgUndefine) {
+  char *result = nullptr;
+  EXPECT_EQ(kel_->SendSealRecord("a", "S-1", "", Url("fault=not-document").c_str(), &result), 0);
+  EXPECT_EQ(kel_->Take(result), "msg undefine");
+  EXPECT_EQ(kel_->LastError(), "");
+
+  int status = 7;
+  EXPECT_EQ(kel_->VerifySeal(Url("fault=http-500").c_str(), "Acme", "S-1", "t", 1, &status), 1);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(kel_->LastError(), msg::kTransactionFailed);
+}
+
+// Every failure row that a server can produce, through each transaction.
+struct FailureRow {
+  const char *query;
+  const char *message;
+};
+
+class TransactionFailures : public SealServerTest,
+                            public ::testing::WithParamInterface<FailureRow> {};
+
+TEST_P(TransactionFailures, EachTransactionFailsWithTheExchangesMessage) {
+  const FailureRow &row = GetParam();
+  std::string url = Url(row.query);
+
+  int status = 7;
+  EXPECT_EQ(kel_->VerifySeal(url.c_str(), "Acme", "S-1", "t", 1, &status), 1);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(kel_->LastError(), row.message);
+
+  char *result = nullptr;
+  EXPECT_EQ(kel_->SendSealRecord("a", "S-1", "r", url.c_str(), &result), 1);
+  EXPECT_EQ(result, nullptr);
+  EXPECT_EQ(kel_->LastError(), row.message);
+
+  char *time = nullptr;
+  char *signature = nullptr;
+  EXPECT_EQ(kel_->GetServerTime(&time, &signature, "content", url.c_str()), 1);
+  EXPECT_EQ(time, nullptr);
+  EXPECT_EQ(signature, nullptr);
+  EXPECT_EQ(kel_->LastError(), row.message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, TransactionFailures,
+    ::testing::Values(
+        FailureRow{"fault=empty-body", msg::kServerUnreachable},
+        FailureRow{"fault=close-early", msg::kServerUnreachable},
+        FailureRow{"fault=oversize", msg::kServerUnreachable},
+        FailureRow{"fault=no-data", msg::kBadAnswerFormat},
+        FailureRow{"fault=undecryptable-data", msg::kAnswerDecryptFailed},
+        FailureRow{"fault=inner-not-document", msg::kBadAnswerFormat},
+        FailureRow{"fault=no-sign", msg::kBadAnswerFormat},
+        FailureRow{"fault=empty-sign", msg::kBadAnswerFormat},
+        FailureRow{"fault=no-order", msg::kBadAnswerFormat},
+        FailureRow{"fault=empty-order", msg::kBadAnswerFormat},
+        FailureRow{"fault=bad-signature", msg::kAnswerNotVerified},
+        FailureRow{"fault=no-status-or-date", msg::kBadAnswerFormat},
+        FailureRow{"format=framed&fault=frame-short-length", msg::kBadAnswerFormat},
+        FailureRow{"format=framed&fault=frame-undecryptable", msg::kAnswerDecryptFailed},
+        FailureRow{"format=framed&fault=frame-no-inner-tag", msg::kBadAnswerFormat},
+        FailureRow{"format=framed&fault=frame-bad-signature", msg::kAnswerNotVerified},
+        FailureRow{"format=framed&fault=frame-negative-signature-length", msg::kBadAnswerFormat},
+        FailureRow{"format=framed&fault=frame-long-signature-length", msg::kBadAnswerFormat}));
+
+TEST_F(Transactions, UnreachableServersReportTheExchangesMessage) {
+  // A port that was just free: nothing listens there.
+  int closed_port = server_->port();
+  server_->Stop();
+  for (std::string url : {"http://127.0.0.1:" + std::to_string(closed_port) + "/",
+                          std::string("http://no-such-host.invalid/"), std::string("")}) {
+    int status = 7;
+    EXPECT_EQ(kel_->VerifySeal(url.c_str(), "Acme", "S-1", "t", 1, &status), 1) << url;
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(kel_->LastError(), msg::kServerUnreachable) << url;
+  }
+}
+
+// The verdict form of the result text, driven through framed answers whose
+// signed content is the text itself.
+struct VerdictRow {
+  const char *result;
+  int code;
+  int status;
+  std::string description;
+};
+
+class VerdictForms : public SealServerTest, public ::testing::WithParamInterface<VerdictRow> {};
+
+TEST_P(VerdictForms, ResultStatusAndDescription) {
+  const VerdictRow &row = GetParam();
+  std::string query = "format=framed&result=";
+  for (unsigned char c : std::string(row.result)) {
+    char escaped[4];
+    std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+    query += escaped;
+  }
+  int status = -1;
+  EXPECT_EQ(kel_->VerifySeal(Url(query).c_str(), "Acme", "S-1", "t", 1, &status), row.code);
+  EXPECT_EQ(status, row.status);
+  EXPECT_EQ(kel_->LastError(), row.description);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, VerdictForms,
+    ::testing::Values(VerdictRow{"0,0,", 0, 0, ""}, VerdictRow{"0,,abc", 0, 0, "abc"},
+                      VerdictRow{"0,7,a,b", 0, 7, "a,b"}, VerdictRow{"X,3,d", 0, 3, "d"},
+                      VerdictRow{"0, 42,d", 0, 42, "d"}, VerdictRow{"0,-5,d", 0, -5, "d"},
+                      VerdictRow{"0,abc,d", 0, 0, "d"},
+                      VerdictRow{"0,12345678,d", 0, 12345678, "d"},
+                      VerdictRow{"0,123456789,d", 1, 1, msg::kTransactionFailed},
+                      VerdictRow{"0,1", 1, 1, msg::kTransactionFailed},
+                      VerdictRow{"0,12", 1, 1, msg::kTransactionFailed},
+                      VerdictRow{"1", 1, 1, msg::kTransactionFailed}));
+
+}  // namespace
+}  // namespace kel::test
