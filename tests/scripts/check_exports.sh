@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Checks the export surface: the shared library defines exactly the functions
+# the public header declares, and the Windows module-definition file lists the
+# same names with ordinals 1 to 14 in byte order of the names.
+# Usage: check_exports.sh LIBRARY KEL_DEF KEL_H
+set -euo pipefail
+library=$1 def_file=$2 header=$3
+export LC_ALL=C
+
+declared=$(grep -oE 'KEL_CALL Kel_[A-Za-z0-9]+' "$header" | awk '{print $2}' | sort)
+exported=$(nm -D --defined-only "$library" | awk '{print $3}' | sort)
+if [[ "$declared" != "$exported" ]]; then
+  echo "the library's exports differ from the header's declarations:"
+  diff <(echo "$declared") <(echo "$exported") || true
+  exit 1
+fi
+
+listed=$(awk '$1 ~ /^Kel_/ {print $1, $2}' "$def_file")
+expected=$(echo "$declared" | awk '{printf "%s @%d\n", $1, NR}')
+if [[ "$listed" != "$expected" ]]; then
+  echo "Kel.def differs from the names in byte order with ordinals 1 to $(echo "$declared" | wc -l):"
+  diff <(echo "$expected") <(echo "$listed") || true
+  exit 1
+fi
+echo "exports: $(echo "$declared" | wc -l) names, library and Kel.def agree"
