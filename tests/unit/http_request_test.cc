@@ -215,7 +215,8 @@ TEST(HttpRequestTest, ASilentServerTimesOutWithAnEmptyBody) {
   server.SetDefaultAnswer(silent);
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Send(server.Url("/x")), "");
-  EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(1900));
+  // Far below the default minute, with room for a loaded machine.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(5000));
 }
 
 TEST(HttpRequestTest, ASlowButSteadyAnswerIsNotCutOff) {
@@ -235,7 +236,7 @@ TEST(HttpRequestTest, AConnectionThatCannotBeOpenedTimesOut) {
   ASSERT_TRUE(listener.FillAcceptQueue());
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Send("http://127.0.0.1:" + std::to_string(listener.port()) + "/x"), "");
-  EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(1500));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(5000));
 }
 
 TEST(HttpRequestTest, AnHttpsUrlIsNeverSentInClear) {
