@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing Kel need, the ones
-# that are missing only. Usage: scripts/bootstrap.sh [--windows]
-#   --windows  also the cross compilers and Wine for the Windows build
+# Installs the Debian packages that building and testing Kel need (the
+# Windows cross build and Wine, fuzzing and valgrind included), the ones that
+# are missing only. Usage: scripts/bootstrap.sh
 set -euo pipefail
 
 packages=(
@@ -10,10 +10,9 @@ packages=(
   libcpp-httplib-dev libcli11-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   python3
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 libgcrypt-mingw-w64-dev wine64
+  clang libclang-rt-14-dev valgrind
 )
-if [[ "${1:-}" == "--windows" ]]; then
-  packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 wine64)
-fi
 
 missing=()
 for package in "${packages[@]}"; do
