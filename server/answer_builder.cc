@@ -32,6 +32,7 @@ constexpr FaultEntry kFaults[] = {
     {Fault::kFrameBadSignature, "frame-bad-signature"},
     {Fault::kFrameNegativeSignatureLength, "frame-negative-signature-length"},
     {Fault::kFrameLongSignatureLength, "frame-long-signature-length"},
+    {Fault::kFrameEmptySignature, "frame-empty-signature"},
 };
 
 // Takes a provider buffer and releases it with Ecc_Free.
@@ -166,6 +167,9 @@ std::string AnswerBuilder::Framed(const std::string &response_key, const std::st
       block = kFrameTag +
               LengthField(static_cast<long long>(signature.size() + content.size() + 1)) +
               signature + content;
+      break;
+    case Fault::kFrameEmptySignature:
+      block = kFrameTag + LengthField(0) + content;
       break;
     default:
       block =

@@ -40,6 +40,7 @@ enum class Fault {
   kFrameBadSignature,   // a frame signed over other content
   kFrameNegativeSignatureLength,
   kFrameLongSignatureLength,  // a signature length past the end of the text
+  kFrameEmptySignature,       // a frame that carries no signature at all
 };
 
 // The fault's name on the command line and in a request's query, and back.

@@ -182,7 +182,8 @@ INSTANTIATE_TEST_SUITE_P(
         FailureRow{"format=framed&fault=frame-no-inner-tag", msg::kBadAnswerFormat},
         FailureRow{"format=framed&fault=frame-bad-signature", msg::kAnswerNotVerified},
         FailureRow{"format=framed&fault=frame-negative-signature-length", msg::kBadAnswerFormat},
-        FailureRow{"format=framed&fault=frame-long-signature-length", msg::kBadAnswerFormat}));
+        FailureRow{"format=framed&fault=frame-long-signature-length", msg::kBadAnswerFormat},
+        FailureRow{"format=framed&fault=frame-empty-signature", msg::kAnswerNotVerified}));
 
 TEST_F(Transactions, UnreachableServersReportTheExchangesMessage) {
   // A port that was just free: nothing listens there.

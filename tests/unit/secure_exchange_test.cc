@@ -260,6 +260,33 @@ TEST_F(RaisingProvider, DecryptionThatRaisesIsTheCallersMessage) {
   EXPECT_EQ(Decode(document).error, msg::kAnswerDecryptFailed);
 }
 
+unsigned char KESTRO_CALL AcceptingVerify(const char *, const unsigned char *, int, const char *) {
+  return 1;
+}
+
+TEST(ServerTimeSignature, AnAnswerWithoutASignatureFailsButHandsOverBothBuffers) {
+  // Only a provider that accepts anything lets an unsigned frame through.
+  server::SealServerOptions options;
+  options.keys.framed_pem = test::FixtureFile("dev-only-framed-server-key.pem");
+  server::SealServer server(options);
+  ASSERT_TRUE(server.Start());
+  crypto::Provider provider = {Gen_Random_String, AES_Encryption,  AES_Decryption,
+                               AES_Decryption_CH, AcceptingVerify, Ecc_Free};
+  crypto::SetProviderForTesting(&provider);
+  char *time = nullptr;
+  char *signature = nullptr;
+  std::string url = server.url() + "x?format=framed&fault=frame-empty-signature";
+  EXPECT_EQ(Kel_GetServerTime(&time, &signature, "abc", url.c_str()), 1);
+  crypto::SetProviderForTesting(nullptr);
+  EXPECT_EQ(LastErrorText(), std::string(msg::kTransactionFailed));
+  ASSERT_NE(time, nullptr);
+  ASSERT_NE(signature, nullptr);
+  EXPECT_EQ(std::string(time).size(), 19u);
+  EXPECT_EQ(std::string(signature), "");
+  Kel_ReleaseBuf(time);
+  Kel_ReleaseBuf(signature);
+}
+
 int KESTRO_CALL FailingRandom(char *, int) { return -1; }
 
 TEST(ResponseKey, AKeyThatCannotBeDrawnIsNeverSent) {
