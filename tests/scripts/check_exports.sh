@@ -15,7 +15,8 @@ if [[ "$declared" != "$exported" ]]; then
   exit 1
 fi
 
-listed=$(awk '$1 ~ /^Kel_/ {print $1, $2}' "$def_file")
+# Names may carry the 32-bit stdcall decoration (Kel_X@N); compare them without.
+listed=$(awk '$1 ~ /^Kel_/ {sub(/@[0-9]+$/, "", $1); print $1, $2}' "$def_file")
 expected=$(echo "$declared" | awk '{printf "%s @%d\n", $1, NR}')
 if [[ "$listed" != "$expected" ]]; then
   echo "Kel.def differs from the names in byte order with ordinals 1 to $(echo "$declared" | wc -l):"

@@ -1,0 +1,493 @@
+// The Windows test host: loads Kel.dll with LoadLibraryA, as a host
+// application does, and runs its exports end to end against a reference seal
+// server. It exercises what only the Windows build has: DllMain start-up, the
+// key file found through GetModuleFileNameA and GetFileAttributesA, WinINet
+// and UrlGetPartA, and the export table itself.
+//
+// Usage: kel_windows_tests SERVER_URL FIXTURES_DIR
+//   SERVER_URL    the reference server, e.g. http://127.0.0.1:4711/, started
+//                 with the development keys and --valid-seal S-1=Acme
+//   FIXTURES_DIR  the folder with the development public keys
+// Kel.dll and KESTRO.dll lie beside this program. The last line of output is
+// "N passed, N failed"; the exit code is 0 only when nothing failed.
+#include <windows.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "api/messages.h"
+#include "kel/kel.h"
+
+namespace {
+
+// ---- A minimal check harness ---------------------------------------------
+
+bool g_case_failed = false;
+
+void Check(bool ok, const char *what, int line) {
+  if (ok) return;
+  std::printf("    line %d: %s\n", line, what);
+  g_case_failed = true;
+}
+#define CHECK(condition) Check((condition), #condition, __LINE__)
+
+struct Tally {
+  int passed = 0;
+  int failed = 0;
+};
+
+void RunCase(Tally *tally, const char *name, const std::function<void()> &body) {
+  g_case_failed = false;
+  body();
+  std::printf("[%s] %s\n", g_case_failed ? "FAIL" : " OK ", name);
+  ++(g_case_failed ? tally->failed : tally->passed);
+}
+
+// ---- The library, loaded ---------------------------------------------------
+
+#define KEL_EXPORTS(X)   \
+  X(AESDecryption, 1)    \
+  X(AESEncryption, 2)    \
+  X(BinToHex, 3)         \
+  X(GetCiphertext, 4)    \
+  X(GetLastErr, 5)       \
+  X(GetRadomString, 6)   \
+  X(GetServerTime, 7)    \
+  X(HexToBin, 8)         \
+  X(ReleaseBuf, 9)       \
+  X(SendSealRecord, 10)  \
+  X(VerifySeal, 11)      \
+  X(VerifyTimeStamp, 12) \
+  X(from64tobits, 13)    \
+  X(to64frombits, 14)
+
+struct Kel {
+  HMODULE module = nullptr;
+#define KEL_MEMBER(name, ordinal) decltype(&::Kel_##name) name = nullptr;
+  KEL_EXPORTS(KEL_MEMBER)
+#undef KEL_MEMBER
+
+  // Copies a library-owned buffer and releases it; "<null>" for null.
+  std::string Take(char *buffer) {
+    if (buffer == nullptr) return "<null>";
+    std::string text(buffer);
+    ReleaseBuf(buffer);
+    return text;
+  }
+  std::string LastError() { return Take(GetLastErr()); }
+};
+
+template <typename Function>
+bool Resolve(HMODULE module, const char *name, Function *function) {
+  *function = reinterpret_cast<Function>(reinterpret_cast<void *>(GetProcAddress(module, name)));
+  return *function != nullptr;
+}
+
+// Loads the Kel.dll in `folder`; DllMain reads pubkey.key as the library
+// starts. False when the library or one of its exports is missing.
+bool Load(const std::string &folder, Kel *kel) {
+  *kel = Kel();
+  kel->module = LoadLibraryA((folder + "\\Kel.dll").c_str());
+  if (kel->module == nullptr) return false;
+  bool all = true;
+#define KEL_RESOLVE(name, ordinal) all = Resolve(kel->module, "Kel_" #name, &kel->name) && all;
+  KEL_EXPORTS(KEL_RESOLVE)
+#undef KEL_RESOLVE
+  return all;
+}
+
+// Unloads the library completely, so that the next Load starts it afresh.
+bool Unload(Kel *kel) {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(kel->module, path, MAX_PATH);
+  FreeLibrary(kel->module);
+  kel->module = nullptr;
+  return GetModuleHandleA(path) == nullptr;
+}
+
+// ---- Files and folders -------------------------------------------------------
+
+std::string ReadFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool WriteFile(const std::string &path, const std::string &content) {
+  std::ofstream out(path, std::ios::binary);
+  out << content;
+  return static_cast<bool>(out);
+}
+
+std::string OwnFolder() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string text(path);
+  return text.substr(0, text.rfind('\\'));
+}
+
+// A scratch folder under the user's temporary folder, removed at the end.
+class ScratchFolders {
+ public:
+  ScratchFolders() {
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    root_ = std::string(temp) + "kel-windows-tests-" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(root_.c_str(), nullptr);
+  }
+  ~ScratchFolders() {
+    for (auto it = files_.rbegin(); it != files_.rend(); ++it) DeleteFileA(it->c_str());
+    for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) RemoveDirectoryA(it->c_str());
+    RemoveDirectoryA(root_.c_str());
+  }
+  std::string Folder(const std::string &name) {
+    std::string path = root_ + "\\" + name;
+    CreateDirectoryA(path.c_str(), nullptr);
+    folders_.push_back(path);
+    return path;
+  }
+  bool Put(const std::string &folder, const std::string &name, const std::string &content) {
+    files_.push_back(folder + "\\" + name);
+    return WriteFile(files_.back(), content);
+  }
+  bool CopyIn(const std::string &from, const std::string &folder, const std::string &name) {
+    files_.push_back(folder + "\\" + name);
+    return CopyFileA(from.c_str(), files_.back().c_str(), FALSE) != 0;
+  }
+
+ private:
+  std::string root_;
+  std::vector<std::string> folders_;
+  std::vector<std::string> files_;
+};
+
+bool IsTimeText(const std::string &text) {
+  const char *pattern = "dddd-dd-dd dd:dd:dd";
+  if (text.size() != std::strlen(pattern)) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    bool digit = std::isdigit(static_cast<unsigned char>(text[i])) != 0;
+    if (pattern[i] == 'd' ? !digit : text[i] != pattern[i]) return false;
+  }
+  return true;
+}
+
+// ---- The cases ---------------------------------------------------------------
+
+struct Context {
+  std::string server;  // the reference server's URL
+  Kel kel;             // loaded with the document key beside it
+
+  std::string Url(const std::string &query = "") const {
+    return server + (query.empty() ? "" : "x?" + query);
+  }
+};
+
+void ExportTable(Kel &kel) {
+  // Each name resolves, and its ordinal resolves to the same function.
+  const struct {
+    const char *name;
+    WORD ordinal;
+  } exports[] = {
+#define KEL_ROW(name, ordinal) {"Kel_" #name, ordinal},
+      KEL_EXPORTS(KEL_ROW)
+#undef KEL_ROW
+  };
+  for (const auto &e : exports) {
+    FARPROC by_name = GetProcAddress(kel.module, e.name);
+    FARPROC by_ordinal = GetProcAddress(kel.module, MAKEINTRESOURCEA(e.ordinal));
+    if (by_name == nullptr || by_name != by_ordinal) std::printf("    %s\n", e.name);
+    CHECK(by_name != nullptr && by_name == by_ordinal);
+  }
+  CHECK(GetProcAddress(kel.module, MAKEINTRESOURCEA(15)) == nullptr);
+
+  // The export directory of the loaded image: fourteen entries, from 1.
+  auto base = reinterpret_cast<const unsigned char *>(kel.module);
+  auto dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
+  auto nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY &entry =
+      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+  auto directory = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY *>(base + entry.VirtualAddress);
+  CHECK(directory->Base == 1);
+  CHECK(directory->NumberOfFunctions == 14);
+  CHECK(directory->NumberOfNames == 14);
+}
+
+void VerifySeal(Context &c) {
+  for (const char *format : {"format=document", "format=framed"}) {
+    int status = -1;
+    CHECK(c.kel.VerifySeal(c.Url(format).c_str(), "Acme", "S-1", "2026-01-02", 1, &status) == 0);
+    CHECK(status == 0);
+    CHECK(c.kel.LastError() == "valid seal");
+
+    CHECK(c.kel.VerifySeal(c.Url(format).c_str(), "Nobody", "S-404", "t", 1, &status) == 0);
+    CHECK(status == 2);
+  }
+  for (const char *fault : {"fault=bad-signature", "format=framed&fault=frame-bad-signature"}) {
+    int status = 7;
+    CHECK(c.kel.VerifySeal(c.Url(fault).c_str(), "Acme", "S-1", "t", 1, &status) == 1);
+    CHECK(status == 1);
+    CHECK(c.kel.LastError() == kel::msg::kAnswerNotVerified);
+  }
+}
+
+void SendSealRecord(Context &c) {
+  for (const char *format : {"format=document", "format=framed"}) {
+    char *result = nullptr;
+    CHECK(c.kel.SendSealRecord("alice", "S-1", "a remark & more", c.Url(format).c_str(), &result) ==
+          0);
+    CHECK(c.kel.Take(result) == "0,0,recorded");
+    CHECK(c.kel.LastError().empty());
+  }
+  char *result = nullptr;
+  CHECK(c.kel.SendSealRecord("alice", "S-1", "r", c.Url("fault=bad-signature").c_str(), &result) ==
+        1);
+  CHECK(result == nullptr);
+  CHECK(c.kel.LastError() == kel::msg::kAnswerNotVerified);
+
+  CHECK(c.kel.SendSealRecord("alice", "S-1", "r", c.Url().c_str(), nullptr) == 1);
+  CHECK(c.kel.LastError() == kel::msg::kBadArgument);
+}
+
+void ServerTime(Context &c) {
+  const std::string content = "contract #42 \xD6\xD0";  // a GBK byte pair included
+  char *time_buffer = nullptr;
+  char *signature_buffer = nullptr;
+  // A framed answer gives a time too (its signature is the framed key's).
+  CHECK(c.kel.GetServerTime(&time_buffer, &signature_buffer, content.c_str(),
+                            c.Url("format=framed").c_str()) == 0);
+  CHECK(IsTimeText(c.kel.Take(time_buffer)));
+  CHECK(c.kel.Take(signature_buffer) != "<null>");
+  {
+    // A document answer's time verifies against pubkey.key.
+    CHECK(c.kel.GetServerTime(&time_buffer, &signature_buffer, content.c_str(), c.Url().c_str()) ==
+          0);
+    std::string time = c.kel.Take(time_buffer);
+    std::string signature = c.kel.Take(signature_buffer);
+    CHECK(IsTimeText(time));
+    CHECK(c.kel.VerifyTimeStamp(content.c_str(), time.c_str(), signature.c_str()) == 0);
+
+    // One changed byte fails, with the timestamp's own message after a
+    // clearing call that stored nothing.
+    std::string changed = time;
+    changed.back() = changed.back() == '0' ? '1' : '0';
+    unsigned char byte = 0;
+    char hex[3];
+    c.kel.BinToHex(&byte, hex, 1);
+    CHECK(c.kel.VerifyTimeStamp(content.c_str(), changed.c_str(), signature.c_str()) == 1);
+    CHECK(c.kel.LastError() == kel::msg::kTimestampInvalid);
+  }
+
+  time_buffer = nullptr;
+  signature_buffer = nullptr;
+  CHECK(c.kel.GetServerTime(&time_buffer, &signature_buffer, "doc",
+                            c.Url("fault=bad-signature").c_str()) == 1);
+  CHECK(time_buffer == nullptr && signature_buffer == nullptr);
+  CHECK(c.kel.LastError() == kel::msg::kAnswerNotVerified);
+
+  // Without a URL the local clock answers, and no signature is written.
+  char sentinel = 0;
+  signature_buffer = &sentinel;
+  CHECK(c.kel.GetServerTime(&time_buffer, &signature_buffer, "doc", nullptr) == 0);
+  CHECK(IsTimeText(c.kel.Take(time_buffer)));
+  CHECK(signature_buffer == &sentinel);
+}
+
+void UnreachableServer(Context &c) {
+  // Port 1 on loopback: nothing listens there.
+  int status = 7;
+  CHECK(c.kel.VerifySeal("http://127.0.0.1:1/", "Acme", "S-1", "t", 1, &status) == 1);
+  CHECK(status == 1);
+  CHECK(c.kel.LastError() == kel::msg::kServerUnreachable);
+}
+
+void Codecs(Kel &kel) {
+  char text[16] = {};
+  kel.to64frombits(text, reinterpret_cast<const unsigned char *>("hello"), 5);
+  CHECK(std::string(text) == "aGVsbG8=");
+  unsigned char bytes[16] = {};
+  CHECK(kel.from64tobits(bytes, "aGVsbG8=", 0) == 5);
+  CHECK(std::memcmp(bytes, "hello", 5) == 0);
+  CHECK(kel.from64tobits(bytes, "a@b=", 0) == -1);
+
+  const unsigned char binary[] = {0x00, 0x7F, 0xA5, 0xFF};
+  char hex[9] = {};
+  CHECK(kel.BinToHex(binary, hex, 4) == 0);
+  CHECK(std::string(hex) == "007fa5ff");
+  unsigned char back[4] = {};
+  CHECK(kel.HexToBin(back, "007FA5ff", 8) == 0);
+  CHECK(std::memcmp(back, binary, 4) == 0);
+
+  char *copy = nullptr;
+  CHECK(kel.GetCiphertext("some text", &copy) == 0);
+  CHECK(kel.Take(copy) == "some text");
+  copy = nullptr;
+  CHECK(kel.GetCiphertext("", &copy) == 0x00FFFFFE);
+  CHECK(copy == nullptr);
+}
+
+void LocalCrypto(Kel &kel) {
+  std::string first = kel.Take(kel.GetRadomString());
+  std::string second = kel.Take(kel.GetRadomString());
+  CHECK(first.size() == 16 && second.size() == 16 && first != second);
+  for (char ch : first) CHECK(std::isalnum(static_cast<unsigned char>(ch)) != 0);
+
+  const std::string plain = "sealed \xD6\xD0 text";
+  const std::string key = "0123456789abcdef0123456789abcdef";
+  for (int key_length : {16, 24, 32}) {
+    int cipher_length = 0;
+    unsigned char *cipher = kel.AESEncryption(
+        reinterpret_cast<const unsigned char *>(plain.data()), static_cast<int>(plain.size()),
+        reinterpret_cast<const unsigned char *>(key.data()), key_length, &cipher_length);
+    CHECK(cipher != nullptr);
+    if (cipher == nullptr) continue;
+    CHECK(cipher_length == 16 + 16);  // the IV and one padded block
+    int plain_length = 0;
+    unsigned char *decrypted = kel.AESDecryption(
+        cipher, cipher_length, reinterpret_cast<const unsigned char *>(key.data()), key_length,
+        &plain_length);
+    CHECK(decrypted != nullptr && plain_length == static_cast<int>(plain.size()) &&
+          std::memcmp(decrypted, plain.data(), plain.size()) == 0);
+    kel.ReleaseBuf(cipher);
+    kel.ReleaseBuf(decrypted);
+  }
+
+  int length = 0;
+  CHECK(kel.AESEncryption(reinterpret_cast<const unsigned char *>("x"), 1,
+                          reinterpret_cast<const unsigned char *>("short"), 5, &length) == nullptr);
+  CHECK(kel.LastError() == kel::msg::kEncryptFailed);
+  const unsigned char ragged[20] = {};
+  CHECK(kel.AESDecryption(ragged, 20, reinterpret_cast<const unsigned char *>(key.data()), 16,
+                          &length) == nullptr);
+  CHECK(kel.LastError() == kel::msg::kDecryptFailed);
+}
+
+void LastErrorAndRelease(Kel &kel) {
+  unsigned char byte = 1;
+  char hex[3];
+  kel.BinToHex(&byte, hex, 1);
+  char *empty = kel.GetLastErr();
+  CHECK(empty != nullptr && empty[0] == 0);
+  CHECK(kel.ReleaseBuf(empty) == 0);
+  CHECK(kel.ReleaseBuf(nullptr) == 1);
+
+  int length = 0;
+  kel.AESDecryption(&byte, 1, &byte, 1, &length);
+  char *one = kel.GetLastErr();
+  char *two = kel.GetLastErr();
+  CHECK(one != two && std::string(one) == kel::msg::kDecryptFailed && std::string(one) == two);
+  kel.ReleaseBuf(one);
+  kel.ReleaseBuf(two);
+
+  // Neither base64 export touches the text.
+  unsigned char out[4];
+  CHECK(kel.from64tobits(out, "!!!!", 0) == -1);
+  CHECK(kel.LastError() == kel::msg::kDecryptFailed);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: kel_windows_tests SERVER_URL FIXTURES_DIR\n");
+    return 2;
+  }
+  Context context;
+  context.server = argv[1];
+  const std::string fixtures = argv[2];
+  const std::string document_key = ReadFile(fixtures + "\\dev-only-document-server-key.pub");
+  const std::string framed_key = ReadFile(fixtures + "\\dev-only-framed-server-key.pub");
+  const std::string dll = OwnFolder() + "\\Kel.dll";
+  if (document_key.empty() || framed_key.empty()) {
+    std::fprintf(stderr, "cannot read the development keys in %s\n", fixtures.c_str());
+    return 2;
+  }
+
+  // Kel.dll alone, Kel.dll with the document key beside it, and current
+  // directories with the right key, a wrong one (valid, but another key's)
+  // and none. KESTRO.dll is found beside this program.
+  ScratchFolders scratch;
+  std::string bare = scratch.Folder("bare");
+  std::string beside = scratch.Folder("beside");
+  std::string cwd_good = scratch.Folder("cwd-good");
+  std::string cwd_wrong = scratch.Folder("cwd-wrong");
+  std::string cwd_none = scratch.Folder("cwd-none");
+  bool ready = scratch.CopyIn(dll, bare, "Kel.dll") && scratch.CopyIn(dll, beside, "Kel.dll") &&
+               scratch.Put(beside, "pubkey.key", document_key) &&
+               scratch.Put(cwd_good, "pubkey.key", document_key) &&
+               scratch.Put(cwd_wrong, "pubkey.key", framed_key);
+  if (!ready) {
+    std::fprintf(stderr, "cannot prepare the scratch folders\n");
+    return 2;
+  }
+
+  Tally tally;
+  // Verifies a document answer with whatever key the library loaded.
+  auto document_verdict = [&](Kel &kel, int *status) {
+    return kel.VerifySeal(context.Url("format=document").c_str(), "Acme", "S-1", "t", 1, status);
+  };
+
+  RunCase(&tally, "pubkey.key beside the library wins over the current directory's", [&] {
+    SetCurrentDirectoryA(cwd_wrong.c_str());
+    Kel kel;
+    CHECK(Load(beside, &kel));
+    int status = 7;
+    CHECK(document_verdict(kel, &status) == 0 && status == 0);
+    CHECK(Unload(&kel));
+  });
+  RunCase(&tally, "pubkey.key only in the current directory is loaded", [&] {
+    for (const std::string &cwd : {cwd_good, cwd_wrong}) {
+      SetCurrentDirectoryA(cwd.c_str());
+      Kel kel;
+      CHECK(Load(bare, &kel));
+      int status = 7;
+      int result = document_verdict(kel, &status);
+      if (cwd == cwd_good) {
+        CHECK(result == 0 && status == 0);
+      } else {
+        CHECK(result == 1 && kel.LastError() == kel::msg::kAnswerNotVerified);
+      }
+      CHECK(Unload(&kel));
+    }
+  });
+  RunCase(&tally, "no key anywhere: documents fail, framed answers use the built-in key", [&] {
+    SetCurrentDirectoryA(cwd_none.c_str());
+    Kel kel;
+    CHECK(Load(bare, &kel));
+    int status = 7;
+    CHECK(document_verdict(kel, &status) == 1);
+    CHECK(kel.LastError() == kel::msg::kNoPublicKey);
+    CHECK(kel.VerifySeal(context.Url("format=framed").c_str(), "Acme", "S-1", "t", 1, &status) ==
+          0);
+    CHECK(status == 0 && kel.LastError() == "valid seal");
+    unsigned char byte = 0;
+    char hex[3];
+    kel.BinToHex(&byte, hex, 1);
+    CHECK(kel.VerifyTimeStamp("content", "2026-01-01 00:00:00", "c2ln") == 1);
+    CHECK(kel.LastError() == kel::msg::kNoPublicKey);
+    CHECK(Unload(&kel));
+  });
+
+  SetCurrentDirectoryA(cwd_none.c_str());
+  if (!Load(beside, &context.kel)) {
+    std::fprintf(stderr, "cannot load %s\\Kel.dll\n", beside.c_str());
+    return 2;
+  }
+  RunCase(&tally, "exports by name and by ordinal, and nothing else",
+          [&] { ExportTable(context.kel); });
+  RunCase(&tally, "Kel_VerifySeal", [&] { VerifySeal(context); });
+  RunCase(&tally, "Kel_SendSealRecord", [&] { SendSealRecord(context); });
+  RunCase(&tally, "Kel_GetServerTime and Kel_VerifyTimeStamp", [&] { ServerTime(context); });
+  RunCase(&tally, "an unreachable server", [&] { UnreachableServer(context); });
+  RunCase(&tally, "base64, hex and text copy", [&] { Codecs(context.kel); });
+  RunCase(&tally, "random strings and AES", [&] { LocalCrypto(context.kel); });
+  RunCase(&tally, "Kel_GetLastErr and Kel_ReleaseBuf", [&] { LastErrorAndRelease(context.kel); });
+  Unload(&context.kel);
+
+  std::printf("%d passed, %d failed\n", tally.passed, tally.failed);
+  return tally.failed == 0 ? 0 : 1;
+}
