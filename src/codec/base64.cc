@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "codec/simd_dispatch.h"
+#include "codec/simd_kernels.h"
+
 namespace kel {
 namespace {
 
@@ -59,6 +62,12 @@ inline void EncodeGroup(char *out, const unsigned char *in) {
 
 void Base64Encode(char *text, const unsigned char *bytes, int count) {
   std::size_t remaining = count > 0 ? static_cast<std::size_t>(count) : 0;
+  if (UseAvx2Codecs()) {
+    std::size_t done = Base64EncodeBlocksAvx2(text, bytes, remaining);
+    text += done / 3 * 4;
+    bytes += done;
+    remaining -= done;
+  }
   // Four groups per step keeps the loop overhead small on long inputs.
   while (remaining >= 12) {
     EncodeGroup(text, bytes);
@@ -104,7 +113,25 @@ int Base64Decode(unsigned char *bytes, const char *text, int limit) {
   auto room_for_group = [&] { return limit == 0 || (limit > 0 && n + 3 <= limit); };
   auto over_limit = [&] { return limit != 0 && n > limit; };
 
+  const bool wide = UseAvx2Codecs();
   for (;;) {
+    // Whole blocks of eight groups, when each of their characters is in the
+    // alphabet and the limit leaves room for all of their bytes. No group in
+    // such a block can end the text, so only the character behind it counts.
+    if (wide && (limit == 0 || limit - n >= 24)) {
+      std::size_t length = static_cast<std::size_t>(end - p);
+      if (limit != 0) {
+        std::size_t groups = static_cast<std::size_t>((limit - n) / 3);
+        if (length > 4 * groups) length = 4 * groups;
+      }
+      std::size_t used = Base64DecodeBlocksAvx2(bytes + n, p, length);
+      if (used != 0) {
+        n += static_cast<std::int64_t>(used / 4 * 3);
+        p += used;
+        if (*p == '\0' || *p == '\r') return static_cast<int>(n);
+      }
+    }
+
     // Fast path: four characters of the alphabet, three bytes out.
     while (end - p >= 4 && room_for_group()) {
       std::uint32_t group = kDecode.shifted[0][p[0]] | kDecode.shifted[1][p[1]] |

@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "codec/simd_dispatch.h"
+#include "codec/simd_kernels.h"
+
 namespace kel {
 namespace {
 
@@ -74,7 +77,8 @@ unsigned char HexPairValue(unsigned char first, unsigned char second) {
 
 void HexEncode(char *hex, const unsigned char *bytes, std::size_t count) {
   if (count == 0) return;
-  for (std::size_t i = 0; i < count; ++i) std::memcpy(hex + 2 * i, &kEncode.chars[2 * bytes[i]], 2);
+  std::size_t i = UseAvx2Codecs() ? HexEncodeBlocksAvx2(hex, bytes, count) : 0;
+  for (; i < count; ++i) std::memcpy(hex + 2 * i, &kEncode.chars[2 * bytes[i]], 2);
   hex[2 * count] = '\0';
 }
 
@@ -82,7 +86,16 @@ void HexDecode(unsigned char *bytes, const char *hex, std::size_t count) {
   const auto &table = Decoding().bytes;
   auto in = reinterpret_cast<const unsigned char *>(hex);
   std::size_t pairs = count / 2;
-  for (std::size_t i = 0; i < pairs; ++i) bytes[i] = table[(in[2 * i] << 8) | in[2 * i + 1]];
+  const bool wide = UseAvx2Codecs();
+  std::size_t i = 0;
+  while (i < pairs) {
+    // The kernel takes blocks of plain hex digits; a block with anything else
+    // in it (white space, a sign, a stray letter) goes through the table,
+    // which holds the full rule for every pair.
+    if (wide) i += HexDecodeBlocksAvx2(bytes + i, in + 2 * i, pairs - i);
+    std::size_t stop = pairs - i < 16 ? pairs : i + 16;
+    for (; i < stop; ++i) bytes[i] = table[(in[2 * i] << 8) | in[2 * i + 1]];
+  }
 }
 
 }  // namespace kel

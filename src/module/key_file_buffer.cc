@@ -43,7 +43,9 @@ void KeyFileBuffer::Load(const char *path) {
   char *block = static_cast<char *>(std::calloc(static_cast<std::size_t>(size) + 1, 1));
   if (block == nullptr) return;
   // Bytes that cannot be read stay zero, as a short file would leave them.
-  (void)std::fread(block, 1, static_cast<std::size_t>(size), raw);
+  // (The count is kept in a variable: a fortified build insists on it.)
+  std::size_t read = std::fread(block, 1, static_cast<std::size_t>(size), raw);
+  static_cast<void>(read);
   data_ = block;
   length_ = static_cast<std::int32_t>(size);
 }

@@ -53,8 +53,13 @@ std::string DecodeDocumentAnswer(const std::string &body, const std::string &res
     ReportError(msg::kAnswerDecryptFailed);
     return std::string();
   }
+  // Each copy of a large answer is let go as soon as it has served, which
+  // keeps the memory peak of an answer near the size bound low.
+  outer.Destroy();
   TagReaderHandle inner;
-  if (!Parse(inner, plaintext)) {
+  bool parsed = Parse(inner, plaintext);
+  std::string().swap(plaintext);
+  if (!parsed) {
     ReportError(msg::kBadAnswerFormat);
     return std::string();
   }

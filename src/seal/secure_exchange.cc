@@ -16,7 +16,8 @@ std::string SecureExchange(HttpRequest &request, std::string *signature) {
   if (!crypto::DrawResponseKey(&response_key)) return std::string();
 
   request.AddParam(new RequestParam{"enc", response_key});
-  const std::string body = request.Send();
+  // A reference: answers may be large, and the request keeps the body alive.
+  const std::string &body = request.Send();
   if (body.empty()) {
     ReportError(msg::kServerUnreachable);
     return std::string();

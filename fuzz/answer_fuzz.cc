@@ -1,0 +1,94 @@
+// The decoding of server answers (framed and document) with the real
+// provider and a fixed response key.
+//
+// An input is either a raw body (first byte even) or a template (first byte
+// odd) that lets the fuzzer reach past decryption and signature checks:
+//
+//   template  = outer [ '\x01' inner ]
+//   inner     the plaintext; "$S" in it becomes a valid document signature
+//             over the empty text, "$F" a valid framed signature over it
+//   outer     the body; "$E" in it becomes the inner text encrypted under the
+//             response key, "$L" that ciphertext's length as 8 digits
+//
+// so "<data>$E</data>\x01<sign>$S</sign><order>none</order><status>0</status>"
+// is an answer that verifies, and "QORVENVELDIRENCTAG$L$E\x01QORVENVELDIRENCTAG
+// 00000XXX$F" a framed one (with the signature length filled in by hand).
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "api/last_error.h"
+#include "kestro/kestro.h"
+#include "module/module_app.h"
+#include "seal/secure_exchange.h"
+
+namespace {
+
+const std::string kKey = "0123456789abcdef";
+
+std::string ReadFile(const std::string &path) {
+  std::string content;
+  if (FILE *file = std::fopen(path.c_str(), "rb")) {
+    char buffer[4096];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, got);
+    std::fclose(file);
+  }
+  return content;
+}
+
+std::string TakeProviderText(char *text) {
+  std::string copy = text != nullptr ? text : "";
+  void *buffer = text;
+  Ecc_Free(&buffer);
+  return copy;
+}
+
+std::string SignEmpty(const char *key_file) {
+  std::string pem = ReadFile(std::string(KEL_FIXTURES_DIR) + "/" + key_file);
+  return TakeProviderText(
+      ECDSA_Sign_CH(pem.c_str(), "sha512", reinterpret_cast<const unsigned char *>(""), 0));
+}
+
+void ReplaceAll(std::string *text, const std::string &from, const std::string &to) {
+  for (std::size_t at = text->find(from); at != std::string::npos;
+       at = text->find(from, at + to.size())) {
+    text->replace(at, from.size(), to);
+  }
+}
+
+struct Fixture {
+  std::string document_signature = SignEmpty("dev-only-document-server-key.pem");
+  std::string framed_signature = SignEmpty("dev-only-framed-server-key.pem");
+  Fixture() {
+    kel::TheModuleApp().LoadServerKey(KEL_FIXTURES_DIR "/dev-only-document-server-key.pub");
+  }
+};
+
+std::string BodyFromTemplate(const Fixture &fixture, const std::string &input) {
+  std::size_t split = input.find('\x01');
+  std::string outer = input.substr(0, split);
+  std::string inner = split == std::string::npos ? std::string() : input.substr(split + 1);
+  ReplaceAll(&inner, "$S", fixture.document_signature);
+  ReplaceAll(&inner, "$F", fixture.framed_signature);
+  std::string cipher = TakeProviderText(AES_Encryption_CH(kKey.c_str(), inner.c_str()));
+  char length[16];
+  std::snprintf(length, sizeof length, "%08zu", cipher.size() % 100000000);
+  ReplaceAll(&outer, "$L", length);
+  ReplaceAll(&outer, "$E", cipher);
+  return outer;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+  static const Fixture fixture;
+  if (size == 0) return 0;
+  const std::string input(reinterpret_cast<const char *>(data + 1), size - 1);
+  const std::string body = (data[0] & 1) != 0 ? BodyFromTemplate(fixture, input) : input;
+  std::string signature;
+  kel::ClearLastError();
+  (void)kel::DecodeAnswer(body, kKey, &signature);
+  return 0;
+}
