@@ -1,5 +1,4 @@
 // The server transactions and the local timestamp check.
-#include <ctime>
 #include <memory>
 
 #include "commands.h"
@@ -9,12 +8,12 @@
 namespace kel::cli {
 namespace {
 
+// The machine's local time as the library formats it (Kel_GetServerTime
+// without a URL).
 std::string LocalTimeText() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[32];
-  return std::string(text, std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local));
+  LibraryBuffer time;
+  if (Kel_GetServerTime(time.out(), nullptr, nullptr, nullptr) != 0 || time.empty()) return "";
+  return time.text();
 }
 
 // Converts the named arguments to GBK in place; on failure returns the
