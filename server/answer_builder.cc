@@ -178,7 +178,7 @@ std::string AnswerBuilder::Framed(const std::string &response_key, const std::st
   std::string payload =
       fault == Fault::kFrameUndecryptable ? std::string("AAAA") : Encrypt(response_key, block);
   return std::string("frame ") + kFrameTag + LengthField(static_cast<long long>(payload.size())) +
-         payload + " trailing text";
+         payload;
 }
 
 }  // namespace kel::server

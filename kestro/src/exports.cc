@@ -96,6 +96,9 @@ char *KESTRO_CALL AES_Decryption_CH(const char *key, const char *cipherText) {
     if (!Base64Decode(cipherText, &cipher) ||
         !DecryptWithIv(TextBytes(key), cipher.data(), cipher.size(), &plain))
       return nullptr;
+    // Let the ciphertext go before the plaintext is copied out: answers can
+    // be large, and the caller holds their text as well.
+    Bytes().swap(cipher);
     return reinterpret_cast<char *>(NewProviderBuffer(plain));
   });
 }

@@ -23,6 +23,9 @@ BodyAccumulator::State BodyAccumulator::Append(const char *data, std::size_t siz
 
 std::string BodyAccumulator::TakeBody() {
   if (state_ == State::kTooLong) return std::string();
+  // Appending grows the block by doubling; a large answer would keep up to
+  // twice its size for as long as the exchange holds it.
+  body_.shrink_to_fit();
   return std::move(body_);
 }
 

@@ -8,6 +8,8 @@
 // payload length that is negative or reaches past the text takes the rest of
 // the text. A signature length that does so leaves no usable frame.
 #include <cstring>
+#include <string_view>
+#include <utility>
 
 #include "api/last_error.h"
 #include "api/messages.h"
@@ -24,7 +26,7 @@ constexpr std::size_t kFrameHeaderSize = kResponseFrameTagLength + kLengthFieldS
 
 // The length field behind the tag at `tag_position`; false when the text
 // ends before the field does.
-bool ReadLengthField(const std::string &text, std::size_t tag_position, std::int64_t *length) {
+bool ReadLengthField(std::string_view text, std::size_t tag_position, std::int64_t *length) {
   if (text.size() < tag_position + kFrameHeaderSize) return false;
   const char *field = text.data() + tag_position + kResponseFrameTagLength;
   *length = ReadDecimal(field, field + kLengthFieldSize);
@@ -35,8 +37,9 @@ bool ReadLengthField(const std::string &text, std::size_t tag_position, std::int
 
 std::string DecodeFramedAnswer(const std::string &body, std::size_t tag_position,
                                const std::string &response_key, std::string *signature) {
-  // The body is a text: it ends at its first zero byte.
-  const std::string text(body.c_str());
+  // The body is a text: it ends at its first zero byte. Answers may be
+  // large, so the body is read in place rather than copied.
+  const std::string_view text(body.c_str());
   std::int64_t payload_length = 0;
   if (!ReadLengthField(text, tag_position, &payload_length)) {
     ReportError(msg::kBadAnswerFormat);
@@ -47,11 +50,17 @@ std::string DecodeFramedAnswer(const std::string &body, std::size_t tag_position
   std::size_t taken = payload_length < 0 || static_cast<std::uint64_t>(payload_length) > available
                           ? available
                           : static_cast<std::size_t>(payload_length);
-  const std::string payload = text.substr(payload_start, taken);
+  // A payload that runs to the end of the text is already zero-terminated
+  // there; only a payload with text behind it needs a copy of its own.
+  std::string payload_copy;
+  const char *payload = body.c_str() + payload_start;
+  if (taken < available) {
+    payload_copy.assign(payload, taken);
+    payload = payload_copy.c_str();
+  }
 
   std::string plaintext;
-  if (crypto::DecryptText(response_key.c_str(), payload.c_str(), &plaintext) !=
-      crypto::Outcome::kOk) {
+  if (crypto::DecryptText(response_key.c_str(), payload, &plaintext) != crypto::Outcome::kOk) {
     ReportError(msg::kAnswerDecryptFailed);
     return std::string();
   }
@@ -71,7 +80,9 @@ std::string DecodeFramedAnswer(const std::string &body, std::size_t tag_position
   // The carried signature is handed out before the check, also when it fails.
   auto length = static_cast<std::size_t>(signature_length);
   *signature = plaintext.substr(signature_start, length);
-  std::string content = plaintext.substr(signature_start + length);
+  // What follows the signature is the content; it keeps the plaintext's block.
+  plaintext.erase(0, signature_start + length);
+  std::string content = std::move(plaintext);
 
   switch (crypto::VerifySignature(kBuiltInServerKey, content.data(), content.size(),
                                   signature->c_str())) {

@@ -95,6 +95,14 @@ TEST_F(SecureExchangeTest, FramedAnswerVerifiesAgainstTheBuiltInKey) {
   EXPECT_EQ(decoded.error, "");
 }
 
+TEST_F(SecureExchangeTest, FramedBodyEndsAtItsFirstZeroByte) {
+  std::string content = "0,0,fine";
+  std::string frame = Frame(FramedSign(content), content, "99999999");
+  // The over-long payload takes the rest of the text, which ends at the zero.
+  EXPECT_EQ(Decode(frame + std::string(1, '\0') + "junk").result, content);
+  EXPECT_EQ(Decode(frame + "junk").error, msg::kAnswerDecryptFailed);
+}
+
 TEST_F(SecureExchangeTest, FirstTagCountsAndPayloadLengthPastTheEndTakesTheRest) {
   std::string content = "abc";
   std::string good = Frame(FramedSign(content), content, "99999999");
