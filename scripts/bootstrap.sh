@@ -2,6 +2,8 @@
 # Installs the Debian packages that building and testing Kel need (the
 # Windows cross build and Wine, fuzzing and valgrind included), the ones that
 # are missing only. Usage: scripts/bootstrap.sh
+# Afterwards: scripts/build.sh default (Linux), scripts/build-windows.sh
+# (Kel.dll and KESTRO.dll for 32- and 64-bit Windows), scripts/test.sh.
 set -euo pipefail
 
 packages=(
