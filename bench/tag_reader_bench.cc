@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "doc/tag_reader_handle.h"
+#include "median_reporter.h"
 
 namespace {
 
@@ -93,33 +94,6 @@ void RegisterParse(const std::string &name, const std::vector<std::string> *docu
       ->Repetitions(5);
 }
 
-// Console output as usual, and each repetition's CPU time per iteration (less
-// disturbed by other processes on a shared machine than wall time) kept by
-// benchmark name for the summary.
-class CollectingReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run> &runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run &run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.iterations == 0) continue;
-      seconds_[run.run_name.function_name].push_back(run.cpu_accumulated_time /
-                                                     static_cast<double>(run.iterations));
-    }
-  }
-
-  // Median seconds per iteration, or a negative value when the run is absent.
-  double Median(const std::string &name) const {
-    auto found = seconds_.find(name);
-    if (found == seconds_.end() || found->second.empty()) return -1;
-    std::vector<double> times = found->second;
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-  }
-
- private:
-  std::map<std::string, std::vector<double>> seconds_;
-};
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -148,7 +122,7 @@ int main(int argc, char **argv) {
 
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return EXIT_FAILURE;
-  CollectingReporter reporter;
+  kel::bench::MedianReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
