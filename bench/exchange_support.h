@@ -18,8 +18,8 @@ namespace kel::bench {
 // description is `description`.
 inline std::unique_ptr<server::SealServer> StartServer(const std::string &description) {
   server::SealServerOptions options;
-  options.keys.framed_pem = test::FixtureFile("dev-only-framed-server-key.pem");
-  options.keys.document_pem = test::FixtureFile("dev-only-document-server-key.pem");
+  options.keys.framed_pem = test::FixtureFile("dev-only-document-server-key.pem");
+  options.keys.document_pem = options.keys.framed_pem;
   options.registry.Add("S-1", {"Acme", "0", description});
   auto server = std::make_unique<server::SealServer>(options);
   if (!server->Start()) return nullptr;

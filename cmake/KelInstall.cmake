@@ -18,8 +18,10 @@ install(TARGETS kel kestro EXPORT KelTargets
   LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
   RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}"
   ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}")
-install(FILES "${PROJECT_SOURCE_DIR}/include/kel/kel.h"
+install(FILES "${PROJECT_SOURCE_DIR}/include/kel/kel.h" "${PROJECT_SOURCE_DIR}/include/kel/kel_messages.h"
   DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/kel")
+install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" "${PROJECT_SOURCE_DIR}/CHANGELOG.md"
+  DESTINATION "${CMAKE_INSTALL_DOCDIR}")
 install(FILES "${PROJECT_SOURCE_DIR}/kestro/include/kestro/kestro.h"
   DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/kestro")
 
@@ -48,3 +50,27 @@ file(RELATIVE_PATH KEL_PC_TO_PREFIX "${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig"
 string(REGEX REPLACE "/$" "" KEL_PC_TO_PREFIX "${KEL_PC_TO_PREFIX}")
 configure_file("${CMAKE_CURRENT_LIST_DIR}/kel.pc.in" "${PROJECT_BINARY_DIR}/kel.pc" @ONLY)
 install(FILES "${PROJECT_BINARY_DIR}/kel.pc" DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
+
+# The development key pair, so that an installed kel-seal-server and kel work
+# without the source tree: share/kel/dev-keys/ holds pubkey.key, the private
+# key that the server signs with, and a README that says they are for
+# development only. Installed by default only while the built-in key is the
+# development key too.
+file(READ "${PROJECT_SOURCE_DIR}/tests/fixtures/dev-only-document-server-key.pub" _kel_dev_public)
+string(STRIP "${_kel_dev_public}" _kel_dev_public)
+if(KEL_BUILTIN_SERVER_KEY STREQUAL _kel_dev_public)
+  set(_kel_install_dev_keys_default ON)
+else()
+  set(_kel_install_dev_keys_default OFF)
+endif()
+option(KEL_INSTALL_DEV_KEYS "Install the development key pair under share/kel/dev-keys"
+  ${_kel_install_dev_keys_default})
+if(KEL_INSTALL_DEV_KEYS)
+  set(_kel_dev_keys_dir "${CMAKE_INSTALL_DATADIR}/kel/dev-keys")
+  install(FILES "${PROJECT_SOURCE_DIR}/tests/fixtures/dev-only-document-server-key.pub"
+    DESTINATION "${_kel_dev_keys_dir}" RENAME pubkey.key)
+  install(FILES "${PROJECT_SOURCE_DIR}/tests/fixtures/dev-only-document-server-key.pem"
+    DESTINATION "${_kel_dev_keys_dir}" RENAME dev-only-server-key.pem)
+  install(FILES "${PROJECT_SOURCE_DIR}/cmake/dev-keys-README.txt"
+    DESTINATION "${_kel_dev_keys_dir}" RENAME README.txt)
+endif()

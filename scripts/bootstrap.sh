@@ -1,20 +1,43 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing Kel need (the
-# Windows cross build and Wine, fuzzing and valgrind included), the ones that
-# are missing only. Usage: scripts/bootstrap.sh
+# Installs the Debian packages that Kel needs, the ones that are missing only.
+# Usage: scripts/bootstrap.sh [build|test]
+#   build  building the libraries, kel and the reference seal server (what
+#          scripts/demo.sh needs)
+#   test   (the default) the whole test toolset on top: the test and benchmark
+#          libraries, the Windows cross build, 32- and 64-bit Wine and the
+#          locales its code-page tests generate, the Windows packages' tools,
+#          Mono and pytest for the bindings, fuzzing and valgrind
 # Afterwards: scripts/build.sh default (Linux), scripts/build-windows.sh
 # (Kel.dll and KESTRO.dll for 32- and 64-bit Windows), scripts/test.sh.
 set -euo pipefail
 
-packages=(
+profile=${1:-test}
+build_packages=(
   build-essential cmake pkg-config ninja-build
   libssl-dev openssl libcurl4-openssl-dev
   libcpp-httplib-dev libcli11-dev
+)
+test_packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   python3
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 libgcrypt-mingw-w64-dev wine64
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 libgcrypt-mingw-w64-dev
+  wine64 wine32:i386 locales
+  # Wine's TLS (schannel under WinINet) runs on GnuTLS, which Wine only recommends.
+  libgnutls30 libgnutls30:i386
   clang libclang-rt-14-dev valgrind
+  # The Windows packages: import libraries (llvm-dlltool-14), the link check
+  # (lld-link-14), the zips.
+  llvm-14 lld-14 zip unzip
+  # The C# binding under Mono (code page 936 comes with the CJK encodings).
+  mono-mcs mono-runtime libmono-i18n-cjk4.0-cil
+  # The Python binding: installed offline with pip and the system's setuptools.
+  python3-pip python3-setuptools python3-wheel python3-pytest
 )
+case $profile in
+  build) packages=("${build_packages[@]}") ;;
+  test) packages=("${build_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: $0 [build|test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do
@@ -36,5 +59,11 @@ else
   sudo_cmd=()
 fi
 export DEBIAN_FRONTEND=noninteractive
+# wine32 (which runs the shipped 32-bit Kel.dll) comes from the i386
+# architecture; apt then keeps the amd64 packages both share in step.
+if [[ " ${missing[*]} " == *":i386 "* ]] &&
+  ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo_cmd[@]}" dpkg --add-architecture i386
+fi
 "${sudo_cmd[@]}" apt-get update -qq
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -4,7 +4,7 @@
 # UndefinedBehaviorSanitizer first). Stops at the first stage that fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/bootstrap.sh
+scripts/bootstrap.sh test
 for stage in scripts/stages/*.sh; do
   echo "=== stage $(basename "$stage" .sh)"
   bash "$stage"

@@ -13,26 +13,30 @@ constexpr char kFrameTag[] = "QORVENVELDIRENCTAG";
 struct FaultEntry {
   Fault fault;
   const char *name;
+  const char *description;
 };
 constexpr FaultEntry kFaults[] = {
-    {Fault::kNone, "none"},
-    {Fault::kNotDocument, "not-document"},
-    {Fault::kNoData, "no-data"},
-    {Fault::kUndecryptableData, "undecryptable-data"},
-    {Fault::kInnerNotDocument, "inner-not-document"},
-    {Fault::kNoSign, "no-sign"},
-    {Fault::kEmptySign, "empty-sign"},
-    {Fault::kNoOrder, "no-order"},
-    {Fault::kEmptyOrder, "empty-order"},
-    {Fault::kBadSignature, "bad-signature"},
-    {Fault::kNoStatusOrDate, "no-status-or-date"},
-    {Fault::kFrameShortLength, "frame-short-length"},
-    {Fault::kFrameUndecryptable, "frame-undecryptable"},
-    {Fault::kFrameNoInnerTag, "frame-no-inner-tag"},
-    {Fault::kFrameBadSignature, "frame-bad-signature"},
-    {Fault::kFrameNegativeSignatureLength, "frame-negative-signature-length"},
-    {Fault::kFrameLongSignatureLength, "frame-long-signature-length"},
-    {Fault::kFrameEmptySignature, "frame-empty-signature"},
+    {Fault::kNone, "none", "a sound answer"},
+    {Fault::kNotDocument, "not-document", "a body that is no tag-value document"},
+    {Fault::kNoData, "no-data", "a document without \"data\""},
+    {Fault::kUndecryptableData, "undecryptable-data", "\"data\" that does not decrypt"},
+    {Fault::kInnerNotDocument, "inner-not-document", "\"data\" that decrypts to no document"},
+    {Fault::kNoSign, "no-sign", "an inner document without \"sign\""},
+    {Fault::kEmptySign, "empty-sign", "an empty \"sign\""},
+    {Fault::kNoOrder, "no-order", "an inner document without \"order\""},
+    {Fault::kEmptyOrder, "empty-order", "an empty \"order\""},
+    {Fault::kBadSignature, "bad-signature", "a document signed over other data"},
+    {Fault::kNoStatusOrDate, "no-status-or-date", "a verified document without status and date"},
+    {Fault::kFrameShortLength, "frame-short-length",
+     "a framed body that ends inside the payload length"},
+    {Fault::kFrameUndecryptable, "frame-undecryptable", "a framed payload that does not decrypt"},
+    {Fault::kFrameNoInnerTag, "frame-no-inner-tag", "a payload without the signature block's tag"},
+    {Fault::kFrameBadSignature, "frame-bad-signature", "a frame signed over other content"},
+    {Fault::kFrameNegativeSignatureLength, "frame-negative-signature-length",
+     "a negative signature length"},
+    {Fault::kFrameLongSignatureLength, "frame-long-signature-length",
+     "a signature length past the end of the payload"},
+    {Fault::kFrameEmptySignature, "frame-empty-signature", "a frame that carries no signature"},
 };
 
 // Takes a provider buffer and releases it with Ecc_Free.
@@ -95,6 +99,16 @@ std::vector<std::string> AnswerFaultNames() {
   return names;
 }
 
+std::vector<FaultInfo> AnswerFaults() {
+  std::vector<FaultInfo> faults;
+  for (const auto &entry : kFaults) faults.push_back({entry.name, entry.description});
+  return faults;
+}
+
+bool CheckSigningKey(const std::string &pem, const std::string &hash) {
+  return !Sign(pem, hash, "a signature that shows the key can sign").empty();
+}
+
 std::string EscapeValue(const std::string &value) {
   std::string escaped;
   escaped.reserve(value.size());
@@ -138,14 +152,14 @@ std::string AnswerBuilder::Document(const std::string &response_key,
                                fault == Fault::kBadSignature ? signed_data + "x" : signed_data);
   if (signature.empty()) return std::string();
 
-  std::string inner;
+  std::string inner = padding_.inner;
   for (const auto &field : written) inner += Element(field.first, field.second);
   if (fault != Fault::kNoOrder) {
     inner += Element("order", fault == Fault::kEmptyOrder ? "" : Join(signed_fields));
   }
   if (fault != Fault::kNoSign)
     inner += Element("sign", fault == Fault::kEmptySign ? "" : signature);
-  return Element("data", Encrypt(response_key, inner));
+  return padding_.outer + Element("data", Encrypt(response_key, inner));
 }
 
 std::string AnswerBuilder::Framed(const std::string &response_key, const std::string &content,

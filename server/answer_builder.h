@@ -21,6 +21,15 @@ struct SigningKeys {
   std::string hash = "sha512";
 };
 
+// Text written as it stands in front of a sound document answer's outer
+// document and of its inner (encrypted) one, outside the signed fields:
+// benchmarks use it to give answers a chosen shape, such as many tiny
+// elements. Set only in-process; no request can ask for it.
+struct DocumentPadding {
+  std::string outer;
+  std::string inner;
+};
+
 // The faults that an answer can be built with; kNone is a sound answer.
 enum class Fault {
   kNone,
@@ -48,12 +57,22 @@ const char *FaultName(Fault fault);
 bool ParseFault(const std::string &name, Fault *fault);
 std::vector<std::string> AnswerFaultNames();
 
+struct FaultInfo {
+  std::string name;
+  std::string description;
+};
+std::vector<FaultInfo> AnswerFaults();
+
+// True when `pem` is an EC private key (PEM) that signs with `hash`.
+bool CheckSigningKey(const std::string &pem, const std::string &hash);
+
 // Escapes a value for a tag-value document: '_' before every '<' and '>'.
 std::string EscapeValue(const std::string &value);
 
 class AnswerBuilder {
  public:
-  explicit AnswerBuilder(SigningKeys keys) : keys_(std::move(keys)) {}
+  explicit AnswerBuilder(SigningKeys keys, DocumentPadding padding = {})
+      : keys_(std::move(keys)), padding_(std::move(padding)) {}
 
   // The answer body for the result `fields` (for a document answer) or the
   // signed `content` (for a framed one), under `response_key`. The document
@@ -69,6 +88,7 @@ class AnswerBuilder {
                      Fault fault) const;
 
   SigningKeys keys_;
+  DocumentPadding padding_;
 };
 
 }  // namespace kel::server

@@ -1,8 +1,13 @@
 // kel-seal-server: the reference seal server, for developing and testing
 // host applications of Kel against a real server on this machine.
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
+#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <fstream>
+#include <future>
 #include <iostream>
 #include <iterator>
 #include <sstream>
@@ -11,12 +16,46 @@
 
 namespace {
 
-std::string ReadWhole(const std::string &path) {
+// Exit code of every usage and start-up error.
+constexpr int kUsageError = 2;
+// How long a stop may wait for the requests in flight before the process
+// ends without them.
+constexpr auto kStopGrace = std::chrono::milliseconds(500);
+
+bool ReadWhole(const std::string &path, std::string *text) {
   std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (!in) return false;
+  text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return true;
 }
 
 volatile std::sig_atomic_t g_stop = 0;
+
+const char kDescription[] =
+    "The reference seal server. Answers the three seal transactions (record of use, seal\n"
+    "verification, server time) on any path, encrypted under each request's \"enc\" key and\n"
+    "signed with the server's private key. Prints its URL when ready and serves until\n"
+    "interrupted (SIGINT or SIGTERM).\n"
+    "\n"
+    "Keys: a server has one key pair. --key signs both answer formats; Kel checks framed\n"
+    "answers against the public key built into the library and document answers and\n"
+    "timestamps against pubkey.key, so both must be this key's public half. --framed-key and\n"
+    "--document-key sign one format each with another key, for tests that need two keys.\n"
+    "Keys are EC private keys in PEM form (PKCS#8, as `openssl genpkey` writes them).\n"
+    "\n"
+    "A request's query string may pick its answer's format: format=document|framed.\n"
+    "With --test-hooks, it may also ask for fault=NAME (a broken answer, below), delay_ms=N\n"
+    "(answer N milliseconds late, at most 30000) and result=TEXT (the signed content of a\n"
+    "framed answer); without --test-hooks these are ignored, as any client could otherwise\n"
+    "make the server sign what it likes.\n"
+    "\n"
+    "Verdicts: a seal listed in the registry (or with --valid-seal) gets its status and\n"
+    "description; an unknown seal gets status 2, a known seal with another name status 3.\n"
+    "Records of use: answered \"recorded\" (status 0) once the line is written to --records;\n"
+    "when it cannot be written, status 1 and the reason. Without --records nothing is kept.\n"
+    "\n"
+    "Text encoding: clients send and read GBK. The registry file, --valid-seal and the record\n"
+    "log are in --encoding (utf-8 by default, or gbk); the server converts between the two.";
 
 }  // namespace
 
@@ -24,37 +63,40 @@ int main(int argc, char **argv) {
   using kel::server::AnswerFormat;
   kel::server::SealServerOptions options;
   std::string format = "document";
+  std::string key_path;
   std::string framed_key_path;
   std::string document_key_path;
   std::string registry_path;
+  std::string encoding = "utf-8";
   std::vector<std::string> valid_seals;
 
   std::ostringstream faults;
-  for (const auto &name : kel::server::FaultNames()) faults << "  " << name << "\n";
+  for (const auto &fault : kel::server::Faults()) {
+    faults << "  " << fault.name
+           << std::string(fault.name.size() < 33 ? 33 - fault.name.size() : 1, ' ')
+           << fault.description << "\n";
+  }
 
-  CLI::App app{
-      "The reference seal server. Answers the three seal transactions (record of use, seal\n"
-      "verification, server time) on any path, encrypted under each request's \"enc\" key and\n"
-      "signed with the given private keys (PKCS#8 PEM). Prints its URL when ready and serves\n"
-      "until interrupted.\n\n"
-      "A request's query string may choose for itself: format=document|framed, fault=NAME,\n"
-      "delay_ms=N.\n\n"
-      "Verdicts: a seal listed in the registry (or with --valid-seal) gets its status and\n"
-      "description; an unknown seal gets status 2, a known seal with another name status 3."};
-  app.footer("Faults:\n" + faults.str() +
-             "\nExample:\n  kel-seal-server --port 8080 --framed-key framed.pem --document-key "
-             "document.pem --valid-seal 'S-1=Acme Ltd'");
-  app.add_option("--host", options.host, "Address to listen on")->capture_default_str();
+  CLI::App app{kDescription};
+  app.footer("Faults (--fault, or fault= with --test-hooks):\n" + faults.str() +
+             "\nExit codes: 0 stopped by a signal; 2 a usage error, or the server cannot start\n"
+             "(a key that cannot sign, a port in use, a file that cannot be used).\n"
+             "\nExample:\n  kel-seal-server --port 8080 --key server-key.pem "
+             "--valid-seal 'S-1=Acme Ltd' --records records.txt");
+  app.add_option("--host", options.host, "Address to listen on (IPv4, IPv6 or a name)")
+      ->capture_default_str();
   app.add_option("--port", options.port, "Port to listen on; 0 lets the system choose")
+      ->check(CLI::Range(0, 65535))
       ->capture_default_str();
   app.add_option("--format", format, "Answer format: document or framed")
       ->check(CLI::IsMember({"document", "framed"}))
       ->capture_default_str();
-  app.add_option("--framed-key", framed_key_path, "Private key that signs framed answers")
-      ->required()
+  app.add_option("--key", key_path, "The server's private key: signs every answer")
       ->check(CLI::ExistingFile);
-  app.add_option("--document-key", document_key_path, "Private key that signs document answers")
-      ->required()
+  app.add_option("--framed-key", framed_key_path, "Another private key for framed answers")
+      ->check(CLI::ExistingFile);
+  app.add_option("--document-key", document_key_path,
+                 "Another private key for document answers and timestamps")
       ->check(CLI::ExistingFile);
   app.add_option("--hash", options.keys.hash, "Hash of the signatures: sha256, sha384, sha512")
       ->check(CLI::IsMember({"sha256", "sha384", "sha512"}))
@@ -63,38 +105,114 @@ int main(int argc, char **argv) {
                  "Seal registry: lines of id<TAB>name<TAB>status<TAB>description")
       ->check(CLI::ExistingFile);
   app.add_option("--valid-seal", valid_seals, "A valid seal as ID=NAME (repeatable)");
-  app.add_option("--records", options.records_path, "File that records of use are appended to");
-  app.add_option("--fault", options.fault, "Answer every request with this fault")
-      ->check(CLI::IsMember(kel::server::FaultNames()))
+  app.add_option("--encoding", encoding,
+                 "Encoding of the registry, --valid-seal and the record log: utf-8 or gbk")
+      ->check(CLI::IsMember({"utf-8", "gbk"}))
       ->capture_default_str();
-  CLI11_PARSE(app, argc, argv);
+  app.add_option("--records", options.records_path,
+                 "File that records of use are appended to, one line each");
+  app.add_flag("--fsync", options.sync_records,
+               "Force each record to the disk before answering that it is recorded");
+  app.add_option("--fault", options.fault, "Answer every request with this fault (below)")
+      ->check(CLI::IsMember(kel::server::FaultNames()).description(""))
+      ->type_name("NAME")
+      ->capture_default_str();
+  app.add_flag("--test-hooks", options.test_hooks,
+               "Honour fault=, delay_ms= and result= in requests (for tests only)");
+  app.add_option("--log-requests", options.request_log,
+                 "Write a line per request (enc masked) to FILE, or to standard error for -");
+  auto *tls_cert = app.add_option("--tls-cert", options.tls_cert_path,
+                                  "Serve https with this certificate (PEM, chain after it)")
+                       ->check(CLI::ExistingFile);
+  auto *tls_key =
+      app.add_option("--tls-key", options.tls_key_path, "The TLS certificate's private key (PEM)")
+          ->check(CLI::ExistingFile);
+  tls_cert->needs(tls_key);
+  tls_key->needs(tls_cert);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError &error) {
+    int code = app.exit(error);
+    return code == 0 ? 0 : kUsageError;
+  }
+
+  if (key_path.empty() && (framed_key_path.empty() || document_key_path.empty())) {
+    std::cerr << "a signing key is needed: --key FILE (or both --framed-key and --document-key)\n"
+              << "Run with --help for more information.\n";
+    return kUsageError;
+  }
+  struct KeyChoice {
+    const char *option;
+    const std::string &path;
+    std::string *pem;
+  };
+  const KeyChoice keys[] = {
+      {"--framed-key", framed_key_path.empty() ? key_path : framed_key_path,
+       &options.keys.framed_pem},
+      {"--document-key", document_key_path.empty() ? key_path : document_key_path,
+       &options.keys.document_pem},
+  };
+  for (const KeyChoice &choice : keys) {
+    const char *option = &choice.path == &key_path ? "--key" : choice.option;
+    if (!ReadWhole(choice.path, choice.pem) ||
+        !kel::server::CheckSigningKey(*choice.pem, options.keys.hash)) {
+      std::cerr << option << " " << choice.path
+                << ": not an EC private key in PEM form that can sign (PKCS#8, as `openssl "
+                   "genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-521` writes it)\n";
+      return kUsageError;
+    }
+  }
 
   options.format = format == "framed" ? AnswerFormat::kFramed : AnswerFormat::kDocument;
-  options.keys.framed_pem = ReadWhole(framed_key_path);
-  options.keys.document_pem = ReadWhole(document_key_path);
+  kel::server::ParseEncoding(encoding, &options.encoding);
   std::string error;
-  if (!registry_path.empty() && !options.registry.LoadFile(registry_path, &error)) {
+  if (!registry_path.empty() &&
+      !options.registry.LoadFile(registry_path, options.encoding, &error)) {
     std::cerr << error << "\n";
-    return 2;
+    return kUsageError;
   }
   for (const auto &seal : valid_seals) {
     auto equals = seal.find('=');
-    if (equals == std::string::npos) {
-      std::cerr << "--valid-seal takes ID=NAME, not " << seal << "\n";
-      return 2;
+    std::string id;
+    std::string name;
+    if (equals == std::string::npos ||
+        !kel::server::ToGbk(seal.substr(0, equals), options.encoding, &id) ||
+        !kel::server::ToGbk(seal.substr(equals + 1), options.encoding, &name)) {
+      std::cerr << "--valid-seal takes ID=NAME in the --encoding (" << encoding << "), not " << seal
+                << "\n";
+      return kUsageError;
     }
-    options.registry.Add(seal.substr(0, equals), {seal.substr(equals + 1), "0", "valid seal"});
+    options.registry.Add(id, {name, "0", "valid seal"});
+  }
+  if (!kel::server::RecordLog(options.records_path, options.encoding, false)
+           .CheckExisting(&error)) {
+    std::cerr << error << "\n";
+    return kUsageError;
   }
 
   kel::server::SealServer server(std::move(options));
   if (!server.Start()) {
-    std::cerr << "cannot listen on the given address and port\n";
-    return 2;
+    std::cerr << server.start_error() << "\n";
+    return kUsageError;
   }
   std::signal(SIGINT, [](int) { g_stop = 1; });
   std::signal(SIGTERM, [](int) { g_stop = 1; });
   std::cout << "listening on " << server.url() << std::endl;
-  while (!g_stop) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  server.Stop();
+  while (!g_stop) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+  std::promise<void> stopped;
+  std::future<void> done = stopped.get_future();
+  std::thread stopper([&server, &stopped] {
+    server.Stop();
+    stopped.set_value();
+  });
+  if (done.wait_for(kStopGrace) != std::future_status::ready) {
+    // A client still holds a request (one that sends slowly, say): end
+    // without it, but not in the middle of writing a record.
+    server.FreezeForExit();
+    std::fflush(stdout);
+    _exit(0);
+  }
+  stopper.join();
   return 0;
 }

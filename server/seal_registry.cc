@@ -1,7 +1,13 @@
 #include "seal_registry.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <fstream>
-#include <sstream>
+#include <iterator>
+#include <system_error>
 #include <vector>
 
 namespace kel::server {
@@ -18,32 +24,26 @@ std::vector<std::string> SplitTabs(const std::string &line) {
   }
 }
 
-std::string EscapeRecordField(const std::string &text) {
-  std::string escaped;
-  for (char c : text) {
-    switch (c) {
-      case '\t':
-        escaped += "\\t";
-        break;
-      case '\n':
-        escaped += "\\n";
-        break;
-      case '\r':
-        escaped += "\\r";
-        break;
-      case '\\':
-        escaped += "\\\\";
-        break;
-      default:
-        escaped += c;
+std::string ErrnoText(int error) { return std::generic_category().message(error); }
+
+// Writes all of `text` to `fd`; false with errno set when a write fails.
+bool WriteAll(int fd, const std::string &text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    ssize_t written = write(fd, text.data() + done, text.size() - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      if (written == 0) errno = EIO;
+      return false;
     }
+    done += static_cast<std::size_t>(written);
   }
-  return escaped;
+  return true;
 }
 
 }  // namespace
 
-bool SealRegistry::LoadFile(const std::string &path, std::string *error) {
+bool SealRegistry::LoadFile(const std::string &path, TextEncoding encoding, std::string *error) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     *error = "cannot read the seal registry " + path;
@@ -51,12 +51,24 @@ bool SealRegistry::LoadFile(const std::string &path, std::string *error) {
   }
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
+    // A UTF-8 file may start with a byte order mark.
+    if (number == 1 && encoding == TextEncoding::kUtf8 && line.rfind("\xEF\xBB\xBF", 0) == 0) {
+      line.erase(0, 3);
+    }
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == '#') continue;
     std::vector<std::string> fields = SplitTabs(line);
+    std::string where = path + ":" + std::to_string(number) + ": ";
     if (fields.size() != 4 || fields[0].empty()) {
-      *error = path + ":" + std::to_string(number) + ": expected 4 tab-separated fields";
+      *error = where + "expected 4 tab-separated fields";
       return false;
+    }
+    for (std::string &field : fields) {
+      if (!ToGbk(field, encoding, &field)) {
+        *error = where + "not valid " + EncodingName(encoding) +
+                 " text, or a character that GBK cannot write (a GBK file needs --encoding gbk)";
+        return false;
+      }
     }
     Add(fields[0], SealEntry{fields[1], fields[2], fields[3]});
   }
@@ -71,15 +83,52 @@ VerdictFields SealRegistry::Verdict(const std::string &id, const std::string &na
 }
 
 bool RecordLog::Append(const std::string &time, const std::string &user, const std::string &seal_id,
-                       const std::string &remark) {
+                       const std::string &remark, std::string *error) {
   if (path_.empty()) return true;
-  std::ostringstream line;
-  line << EscapeRecordField(time) << '\t' << EscapeRecordField(user) << '\t'
-       << EscapeRecordField(seal_id) << '\t' << EscapeRecordField(remark) << '\n';
+  std::string line = FieldFromGbk(time, encoding_) + '\t' + FieldFromGbk(user, encoding_) + '\t' +
+                     FieldFromGbk(seal_id, encoding_) + '\t' + FieldFromGbk(remark, encoding_) +
+                     '\n';
   std::lock_guard<std::mutex> lock(mutex_);
-  std::ofstream out(path_, std::ios::binary | std::ios::app);
-  out << line.str();
-  return static_cast<bool>(out);
+  int fd = open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    *error = ErrnoText(errno);
+    return false;
+  }
+  struct stat before {};
+  bool sized = fstat(fd, &before) == 0 && S_ISREG(before.st_mode);
+  bool written = WriteAll(fd, line) && (!sync_ || fsync(fd) == 0);
+  int failure = errno;
+  // Take back a partial line, so that the next record starts a line.
+  bool taken_back = written || !sized || ftruncate(fd, before.st_size) == 0;
+  // close() can report a failed write of data buffered until then.
+  if (close(fd) != 0 && written) {
+    written = false;
+    failure = errno;
+  }
+  if (!written) {
+    *error = ErrnoText(failure);
+    if (!taken_back) *error += " (part of the line may remain)";
+  }
+  return written;
+}
+
+void RecordLog::Freeze() {
+  // Never unlocked: the process ends with the log in a whole state.
+  mutex_.lock();
+}
+
+bool RecordLog::CheckExisting(std::string *error) const {
+  if (path_.empty() || encoding_ != TextEncoding::kUtf8) return true;
+  // Only a file holds records to keep (/dev/null, say, holds none).
+  struct stat file {};
+  if (stat(path_.c_str(), &file) != 0 || !S_ISREG(file.st_mode)) return true;
+  std::ifstream in(path_, std::ios::binary);
+  if (!in) return true;  // Append reports what is wrong
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (IsUtf8(text)) return true;
+  *error = "the record log " + path_ +
+           " holds text that is not UTF-8; start with --encoding gbk to append to it";
+  return false;
 }
 
 }  // namespace kel::server

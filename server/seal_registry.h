@@ -4,14 +4,17 @@
 // Registry file: one seal a line, four fields separated by tabs:
 //   seal-id <TAB> name <TAB> status <TAB> description
 // Empty lines and lines starting with '#' are skipped. The status is sent as
-// written (0 means valid); the description may hold any bytes but tabs and
-// line ends (GBK text included).
+// written (0 means valid); the description may hold any text but tabs and
+// line ends. The file is in UTF-8 or GBK (see TextEncoding); the registry
+// keeps every text in GBK, the encoding clients send and read.
 #ifndef KEL_SERVER_SEAL_REGISTRY_H_
 #define KEL_SERVER_SEAL_REGISTRY_H_
 
 #include <map>
 #include <mutex>
 #include <string>
+
+#include "text_encoding.h"
 
 namespace kel::server {
 
@@ -28,10 +31,12 @@ struct VerdictFields {
 
 class SealRegistry {
  public:
-  // Adds the seals of a registry file. False (with `error` set) when the
-  // file cannot be read or a line is malformed.
-  bool LoadFile(const std::string &path, std::string *error);
+  // Adds the seals of a registry file written in `encoding`. False (with
+  // `error` set) when the file cannot be read, a line is malformed or a text
+  // is not valid in `encoding` or cannot be written in GBK.
+  bool LoadFile(const std::string &path, TextEncoding encoding, std::string *error);
 
+  // Adds a seal whose texts are GBK.
   void Add(const std::string &id, SealEntry entry) { seals_[id] = std::move(entry); }
 
   // The verdict for a seal: the registry's for a known id and name; status 2
@@ -43,16 +48,35 @@ class SealRegistry {
 };
 
 // Appends one line per record of use, tab-separated: the server's local
-// time, user name, seal id and remark (tabs, line ends and backslashes
-// escaped as \t, \n, \r and \\). An empty path keeps no file.
+// time, user name, seal id and remark, written in the log's encoding (see
+// FieldFromGbk for the escapes). An empty path keeps no file.
 class RecordLog {
  public:
-  explicit RecordLog(std::string path) : path_(std::move(path)) {}
+  // With `sync`, every record is also forced to the disk before it counts
+  // as written.
+  RecordLog(std::string path, TextEncoding encoding, bool sync)
+      : path_(std::move(path)), encoding_(encoding), sync_(sync) {}
+
+  // The record's texts are GBK, as the client sent them. True once the whole
+  // line is written (and, with `sync`, on the disk); false with `error` set
+  // otherwise, and then no part of the line stays in the file.
   bool Append(const std::string &time, const std::string &user, const std::string &seal_id,
-              const std::string &remark);
+              const std::string &remark, std::string *error);
+
+  // Waits for a record being written and keeps any other from starting, for
+  // good: for a process that is about to end without waiting for its
+  // requests.
+  void Freeze();
+
+  // False (with `error` set) when the file exists but holds text that is not
+  // valid in the log's encoding: records in another encoding would be
+  // appended to it.
+  bool CheckExisting(std::string *error) const;
 
  private:
   std::string path_;
+  TextEncoding encoding_;
+  bool sync_;
   std::mutex mutex_;
 };
 

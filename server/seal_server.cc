@@ -1,14 +1,27 @@
 #include "seal_server.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <functional>
+#include <list>
+#include <system_error>
 
 namespace kel::server {
 namespace {
 
 constexpr std::size_t kOversizeAnswer = 16 * 1024 * 1024 + 1;
+// Connections that wait to be accepted: a burst of clients is queued, not
+// refused (a backlog of 5 lost connections of a thousand opened at once).
+constexpr int kListenBacklog = 1024;
+// Workers start when requests need them, up to this many: slow clients and
+// delayed answers hold one each without starving the others.
+constexpr std::size_t kMaxWorkers = 128;
 
 std::string LocalTimeText() {
   std::time_t now = std::time(nullptr);
@@ -27,55 +40,246 @@ bool Has(const std::multimap<std::string, std::string> &params, const std::strin
   return params.count(name) != 0;
 }
 
+// delay_ms as a number of milliseconds from 0 to kMaxDelayMs.
+bool ParseDelay(const std::string &text, long *milliseconds) {
+  if (text.empty() || text.size() > 6) return false;
+  long value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  if (value > kMaxDelayMs) return false;
+  *milliseconds = value;
+  return true;
+}
+
+// A value for the request log: one word, printable ASCII; anything else
+// percent-escaped.
+std::string LogText(const std::string &text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (c > 0x20 && c < 0x7F && c != '%' && c != '&' && c != '=') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+// Starts workers as connections arrive, up to a limit, and keeps them for
+// the next ones.
+class GrowingPool : public httplib::TaskQueue {
+ public:
+  explicit GrowingPool(std::size_t max_workers) : max_workers_(max_workers) {}
+
+  void enqueue(std::function<void()> job) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    jobs_.push_back(std::move(job));
+    if (idle_ == 0 && workers_.size() < max_workers_) {
+      workers_.emplace_back([this] { Work(); });
+    } else {
+      job_added_.notify_one();
+    }
+  }
+
+  // Called once the server accepts no more connections: finishes the jobs
+  // queued and waits for every worker.
+  void shutdown() override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      shutdown_ = true;
+    }
+    job_added_.notify_all();
+    for (auto &worker : workers_) worker.join();
+  }
+
+ private:
+  void Work() {
+    for (;;) {
+      std::function<void()> job;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ++idle_;
+        job_added_.wait(lock, [this] { return shutdown_ || !jobs_.empty(); });
+        --idle_;
+        if (jobs_.empty()) return;
+        job = std::move(jobs_.front());
+        jobs_.pop_front();
+      }
+      job();
+    }
+  }
+
+  const std::size_t max_workers_;
+  std::mutex mutex_;
+  std::condition_variable job_added_;
+  std::list<std::function<void()>> jobs_;
+  std::vector<std::thread> workers_;
+  std::size_t idle_ = 0;
+  bool shutdown_ = false;
+};
+
+// The listening socket of a bound server, which httplib keeps to itself.
+struct ListeningSocket : httplib::Server {
+  static socket_t Of(httplib::Server &server) {
+    return (server.*(&ListeningSocket::svr_sock_)).load();
+  }
+};
+
+std::unique_ptr<httplib::Server> MakeHttpServer(const SealServerOptions &options) {
+  if (options.tls_cert_path.empty() && options.tls_key_path.empty()) {
+    return std::make_unique<httplib::Server>();
+  }
+  return std::make_unique<httplib::SSLServer>(options.tls_cert_path.c_str(),
+                                              options.tls_key_path.c_str());
+}
+
 }  // namespace
 
 struct SealServer::Answer {
   int status = 200;
   std::string body;
   bool close_early = false;
+  // For the request log: the format of a signed answer, its result status
+  // (verdicts and records) and the fault it was built with.
+  std::string format;
+  std::string result_status;
+  std::string fault;
 };
 
+SealServer::Answer SealServer::Refusal(int status, std::string text) {
+  Answer answer;
+  answer.status = status;
+  answer.body = std::move(text);
+  return answer;
+}
+
+std::vector<FaultInfo> Faults() {
+  std::vector<FaultInfo> faults = AnswerFaults();
+  faults.push_back({"empty-body", "status 200 and no body at all"});
+  faults.push_back({"close-early", "a body announced, then the connection closed"});
+  faults.push_back({"http-500", "an HTML error page with status 500"});
+  faults.push_back({"oversize", "a body of 16 MiB and one byte, past what Kel reads"});
+  return faults;
+}
+
 std::vector<std::string> FaultNames() {
-  std::vector<std::string> names = AnswerFaultNames();
-  for (const char *name : {"empty-body", "close-early", "http-500", "oversize"}) {
-    names.emplace_back(name);
-  }
+  std::vector<std::string> names;
+  for (const auto &fault : Faults()) names.push_back(fault.name);
   return names;
 }
 
 SealServer::SealServer(SealServerOptions options)
     : options_(std::move(options)),
-      builder_(options_.keys),
-      records_(options_.records_path),
-      http_(std::make_unique<httplib::Server>()) {
-  auto handler = [this](const httplib::Request &request, httplib::Response &response) {
-    ReceivedRequest received{request.method, request.target, {}, request.body};
-    for (const auto &header : request.headers) received.headers.insert(header);
-    {
-      std::lock_guard<std::mutex> lock(received_mutex_);
-      received_.push_back(received);
-    }
-    Answer answer = Respond(received, request.params);
-    response.status = answer.status;
-    if (answer.close_early) {
-      // Promise a body, then drop the connection before any of it.
-      response.set_content_provider(
-          64, "text/plain", [](std::size_t, std::size_t, httplib::DataSink &) { return false; });
+      builder_(options_.keys, options_.document_padding),
+      records_(options_.records_path, options_.encoding, options_.sync_records),
+      http_(MakeHttpServer(options_)) {
+  // Only this server on its port: httplib's default SO_REUSEPORT would let a
+  // second server bind it too, and the kernel would share the requests out.
+  http_->set_socket_options([](socket_t socket) {
+    int yes = 1;
+    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
+  http_->new_task_queue = [] { return new GrowingPool(kMaxWorkers); };
+  // No request body is kept whole past the limit, whatever the method.
+  http_->set_payload_max_length(kMaxRequestBody);
+  time_t timeout = options_.client_timeout_seconds;
+  http_->set_read_timeout(timeout);
+  http_->set_write_timeout(timeout);
+  http_->set_keep_alive_timeout(timeout);
+  // Errors that httplib answers itself (a malformed request, a target too
+  // long) get a body that says what happened.
+  http_->set_error_handler(httplib::Server::HandlerWithResponse(
+      [](const httplib::Request &, httplib::Response &response) {
+        if (!response.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+        response.set_content("HTTP status " + std::to_string(response.status), "text/plain");
+        return httplib::Server::HandlerResponse::Handled;
+      }));
+
+  auto received = [](const httplib::Request &request, std::string body) {
+    ReceivedRequest copy{request.method, request.target, {}, std::move(body)};
+    for (const auto &header : request.headers) copy.headers.insert(header);
+    return copy;
+  };
+  // The body is read here rather than by httplib, which would refuse a form
+  // of more than 8 KiB: a remark of a few thousand characters is a form of
+  // tens of kilobytes once escaped.
+  http_->Post(".*", [this, received](const httplib::Request &request, httplib::Response &response,
+                                     const httplib::ContentReader &reader) {
+    std::multimap<std::string, std::string> params = request.params;
+    if (request.is_multipart_form_data()) {
+      response.set_header("Connection", "close");
+      Serve(received(request, ""), params, 415, &response);
       return;
     }
-    response.set_content(answer.body, "text/plain");
-  };
-  http_->Post(".*", handler);
-  http_->Get(".*", handler);
+    std::string body;
+    bool too_long = false;
+    bool complete = reader([&](const char *data, std::size_t size) {
+      if (body.size() + size > kMaxRequestBody) {
+        too_long = true;
+        return false;
+      }
+      body.append(data, size);
+      return true;
+    });
+    // A body announced as longer than the limit is read and dropped by
+    // httplib, so that the client is still there to read the 413.
+    too_long = too_long || std::strtoull(request.get_header_value("Content-Length").c_str(),
+                                         nullptr, 10) > kMaxRequestBody;
+    if (!complete && !too_long) {
+      response.status = 400;
+      response.set_header("Connection", "close");
+      response.set_content("incomplete request body", "text/plain");
+      return;
+    }
+    if (too_long) response.set_header("Connection", "close");
+    if (request.get_header_value("Content-Type").rfind("application/x-www-form-urlencoded", 0) ==
+        0) {
+      httplib::detail::parse_query_text(body, params);
+    }
+    Serve(received(request, std::move(body)), params, too_long ? 413 : 0, &response);
+  });
+  http_->Get(".*", [this, received](const httplib::Request &request, httplib::Response &response) {
+    Serve(received(request, request.body), request.params, 0, &response);
+  });
 }
 
-SealServer::~SealServer() { Stop(); }
+SealServer::~SealServer() {
+  Stop();
+  if (log_ != nullptr && log_ != stderr) std::fclose(log_);
+}
 
 bool SealServer::Start() {
+  if (!http_->is_valid()) {
+    start_error_ = "cannot use the TLS certificate " + options_.tls_cert_path + " and key " +
+                   options_.tls_key_path + " (PEM files, the key matching the certificate)";
+    return false;
+  }
+  if (options_.request_log == "-") {
+    log_ = stderr;
+  } else if (!options_.request_log.empty()) {
+    log_ = std::fopen(options_.request_log.c_str(), "a");
+    if (log_ == nullptr) {
+      start_error_ = "cannot open the request log " + options_.request_log + ": " +
+                     std::generic_category().message(errno);
+      return false;
+    }
+  }
+  errno = 0;
   port_ = options_.port == 0
               ? http_->bind_to_any_port(options_.host)
               : (http_->bind_to_port(options_.host, options_.port) ? options_.port : -1);
-  if (port_ <= 0) return false;
+  if (port_ <= 0) {
+    start_error_ = "cannot listen on " + options_.host + " port " + std::to_string(options_.port) +
+                   (errno != 0 ? ": " + std::generic_category().message(errno) : std::string());
+    return false;
+  }
+  // Listening already; this only lengthens the queue of connections.
+  ::listen(ListeningSocket::Of(*http_), kListenBacklog);
   thread_ = std::thread([this] { http_->listen_after_bind(); });
   // Bound already, so clients can connect; wait until requests are served.
   for (int i = 0; i < 5000 && !http_->is_running(); ++i) {
@@ -85,46 +289,132 @@ bool SealServer::Start() {
 }
 
 void SealServer::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(stop_mutex_);
+    stopping_ = true;
+  }
+  stop_changed_.notify_all();
   if (!thread_.joinable()) return;
   http_->stop();
   thread_.join();
 }
 
+void SealServer::FreezeForExit() {
+  records_.Freeze();
+  std::lock_guard<std::mutex> lock(log_mutex_);
+  if (log_ != nullptr) std::fflush(log_);
+}
+
 std::string SealServer::url() const {
-  return "http://" + options_.host + ":" + std::to_string(port_) + "/";
+  std::string host =
+      options_.host.find(':') == std::string::npos ? options_.host : "[" + options_.host + "]";
+  const char *scheme = options_.tls_cert_path.empty() ? "http://" : "https://";
+  return scheme + host + ":" + std::to_string(port_) + "/";
 }
 
 std::vector<ReceivedRequest> SealServer::Received() const {
   std::lock_guard<std::mutex> lock(received_mutex_);
-  return received_;
+  return std::vector<ReceivedRequest>(received_.begin(), received_.end());
 }
 
-SealServer::Answer SealServer::Respond(const ReceivedRequest &request,
-                                       const std::multimap<std::string, std::string> &params) {
-  (void)request;
-  if (Has(params, "delay_ms")) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::stol(Param(params, "delay_ms"))));
+void SealServer::Serve(const ReceivedRequest &request,
+                       const std::multimap<std::string, std::string> &params, int refusal,
+                       httplib::Response *response) {
+  if (options_.kept_requests > 0) {
+    std::lock_guard<std::mutex> lock(received_mutex_);
+    received_.push_back(request);
+    if (received_.size() > options_.kept_requests) received_.pop_front();
   }
-  std::string fault_name = Has(params, "fault") ? Param(params, "fault") : options_.fault;
-  if (fault_name == "empty-body") return {};
-  if (fault_name == "close-early") return {200, "", true};
-  if (fault_name == "http-500") {
-    return {500, "<html><body><h1>500 Internal Server Error</h1></body></html>", false};
+  Answer answer;
+  if (refusal == 413) {
+    answer = Refusal(
+        413, "the request body is larger than " + std::to_string(kMaxRequestBody) + " bytes");
+  } else if (refusal != 0) {
+    answer = Refusal(refusal, "the request body is no form (multipart bodies are not read)");
+  } else {
+    answer = Respond(params);
   }
-  if (fault_name == "oversize") return {200, std::string(kOversizeAnswer, 'a'), false};
-  Fault fault = Fault::kNone;
-  if (!ParseFault(fault_name, &fault)) return {400, "unknown fault " + fault_name, false};
+  Log(request, params, answer);
+  response->status = answer.status;
+  if (answer.close_early) {
+    // Promise a body, then drop the connection before any of it.
+    response->set_content_provider(
+        64, "text/plain", [](std::size_t, std::size_t, httplib::DataSink &) { return false; });
+    return;
+  }
+  response->set_content(answer.body, "text/plain");
+}
 
+bool SealServer::Delay(long milliseconds) {
+  std::unique_lock<std::mutex> lock(stop_mutex_);
+  return !stop_changed_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                 [this] { return stopping_; });
+}
+
+void SealServer::Log(const ReceivedRequest &request,
+                     const std::multimap<std::string, std::string> &params, const Answer &answer) {
+  if (log_ == nullptr) return;
+  std::string path =
+      httplib::detail::decode_url(request.target.substr(0, request.target.find('?')), false);
+  std::string line = LocalTimeText() + " " + request.method + " " + LogText(path);
+  for (const auto &param : params) {
+    line += " " + LogText(param.first) + "=" + (param.first == "enc" ? "*" : LogText(param.second));
+  }
+  line += " -> " + std::to_string(answer.status);
+  if (!answer.format.empty()) line += " " + answer.format;
+  if (!answer.result_status.empty()) line += " status=" + answer.result_status;
+  if (!answer.fault.empty() && answer.fault != "none") line += " fault=" + answer.fault;
+  line += "\n";
+  std::lock_guard<std::mutex> lock(log_mutex_);
+  std::fwrite(line.data(), 1, line.size(), log_);
+  std::fflush(log_);
+}
+
+SealServer::Answer SealServer::Respond(const std::multimap<std::string, std::string> &params) {
+  std::string fault_name = options_.fault;
+  if (options_.test_hooks) {
+    if (Has(params, "delay_ms")) {
+      long delay = 0;
+      if (!ParseDelay(Param(params, "delay_ms"), &delay)) {
+        return Refusal(400,
+                       "delay_ms takes a whole number from 0 to " + std::to_string(kMaxDelayMs));
+      }
+      if (!Delay(delay)) return Refusal(503, "the server is stopping");
+    }
+    if (Has(params, "fault")) fault_name = Param(params, "fault");
+  }
+  Answer failed_transport;
+  failed_transport.fault = fault_name;
+  if (fault_name == "empty-body") return failed_transport;
+  if (fault_name == "close-early") {
+    failed_transport.close_early = true;
+    return failed_transport;
+  }
+  if (fault_name == "http-500") {
+    failed_transport.status = 500;
+    failed_transport.body = "<html><body><h1>500 Internal Server Error</h1></body></html>";
+    return failed_transport;
+  }
+  if (fault_name == "oversize") {
+    failed_transport.body = std::string(kOversizeAnswer, 'a');
+    return failed_transport;
+  }
+  Fault fault = Fault::kNone;
+  if (!ParseFault(fault_name, &fault)) return Refusal(400, "unknown fault " + fault_name);
+
+  // A client may pick either format: both carry the same content, which
+  // the server decides, signed with its own keys.
   AnswerFormat format = options_.format;
   if (Param(params, "format") == "framed") format = AnswerFormat::kFramed;
   if (Param(params, "format") == "document") format = AnswerFormat::kDocument;
 
   std::string key = Param(params, "enc");
-  if (key.empty()) return {400, "missing enc", false};
+  if (key.empty()) return Refusal(400, "missing enc");
 
   std::vector<Field> fields;
   std::vector<std::string> signed_fields;
   std::string framed_content;
+  std::string result_status;
   if (Has(params, "content")) {
     std::string content = Param(params, "content");
     std::string date = LocalTimeText();
@@ -136,20 +426,34 @@ SealServer::Answer SealServer::Respond(const ReceivedRequest &request,
     fields = {{"status", verdict.status}, {"desc", verdict.description}};
     signed_fields = {"status", "desc"};
     framed_content = "0," + verdict.status + "," + verdict.description;
+    result_status = verdict.status;
   } else if (Has(params, "username") || Has(params, "sealid")) {
-    records_.Append(LocalTimeText(), Param(params, "username"), Param(params, "sealid"),
-                    Param(params, "remark"));
-    fields = {{"status", "0"}, {"desc", "recorded"}};
+    // "recorded" only once the record is in the log; otherwise a signed
+    // answer with status 1 that says why.
+    std::string error;
+    std::string status = "0";
+    std::string description = "recorded";
+    if (!records_.Append(LocalTimeText(), Param(params, "username"), Param(params, "sealid"),
+                         Param(params, "remark"), &error)) {
+      status = "1";
+      description = "the record was not written: " + error;
+    }
+    fields = {{"status", status}, {"desc", description}};
     signed_fields = {"status", "desc"};
-    framed_content = "0,0,recorded";
+    framed_content = "0," + status + "," + description;
+    result_status = status;
   } else {
-    return {400, "unknown transaction", false};
+    return Refusal(400, "unknown transaction");
   }
-  // A framed answer may carry any signed content the request asks for.
-  if (Has(params, "result")) framed_content = Param(params, "result");
+  if (options_.test_hooks && Has(params, "result")) framed_content = Param(params, "result");
   std::string body = builder_.Build(format, key, fields, signed_fields, framed_content, fault);
-  if (body.empty()) return {500, "the server cannot sign", false};
-  return {200, body, false};
+  if (body.empty()) return Refusal(500, "the server cannot sign");
+  Answer answer;
+  answer.body = std::move(body);
+  answer.format = format == AnswerFormat::kFramed ? "framed" : "document";
+  answer.result_status = result_status;
+  answer.fault = fault_name;
+  return answer;
 }
 
 }  // namespace kel::server

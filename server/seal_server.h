@@ -1,4 +1,4 @@
-// The reference seal server: a real HTTP server that speaks the seal
+// The reference seal server: a real HTTP(S) server that speaks the seal
 // protocol, for tests, the demo and integrators.
 //
 // It answers form-encoded POSTs on any path and picks the transaction from
@@ -6,14 +6,21 @@
 // for a seal verification, "username"/"sealid" for a record of use. Every
 // answer is encrypted under the request's "enc" key.
 //
-// A request's query string can choose, for that request only:
-//   format=document|framed   the answer's format
-//   fault=NAME               a broken answer (see FaultNames())
-//   delay_ms=N               wait before answering
+// A request's query string can choose its answer's format:
+//   format=document|framed   both are sound answers signed by the server
+// With test hooks on (SealServerOptions::test_hooks), also, for that request:
+//   fault=NAME               a broken answer (see Faults())
+//   delay_ms=N               wait before answering (at most kMaxDelayMs)
 //   result=TEXT              the signed content of a framed answer
+// Without test hooks these are ignored: they would let any client make the
+// server sign what it asks for, or hold its workers.
 #ifndef KEL_SERVER_SEAL_SERVER_H_
 #define KEL_SERVER_SEAL_SERVER_H_
 
+#include <condition_variable>
+#include <cstddef>
+#include <cstdio>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -23,21 +30,42 @@
 
 #include "answer_builder.h"
 #include "seal_registry.h"
+#include "text_encoding.h"
 
 namespace httplib {
 class Server;
-}
+struct Response;
+}  // namespace httplib
 
 namespace kel::server {
 
+// The longest wait that delay_ms may ask for.
+constexpr long kMaxDelayMs = 30 * 1000;
+// The largest request body read; a longer one is answered 413.
+constexpr std::size_t kMaxRequestBody = 4 * 1024 * 1024;
+
 struct SealServerOptions {
-  std::string host = "127.0.0.1";
-  int port = 0;  // 0 lets the system choose
+  std::string host = "127.0.0.1";  // a name, an IPv4 or an IPv6 address
+  int port = 0;                    // 0 lets the system choose
   AnswerFormat format = AnswerFormat::kDocument;
   std::string fault = "none";  // applied to every request without its own
   SigningKeys keys;
   SealRegistry registry;
-  std::string records_path;  // where records of use are appended; empty: none
+  std::string records_path;   // where records of use are appended; empty: none
+  bool sync_records = false;  // fsync each record before answering that it is recorded
+  TextEncoding encoding = TextEncoding::kUtf8;  // of the record log
+  bool test_hooks = false;                      // honour fault=, delay_ms= and result= in requests
+  // Received() keeps this many of the latest requests (bodies included, each
+  // at most kMaxRequestBody); 0 keeps none.
+  std::size_t kept_requests = 0;
+  // One line per request to this file, "-" for standard error; empty: none.
+  std::string request_log;
+  // Serve https with this certificate (chain) and private key, PEM files.
+  std::string tls_cert_path;
+  std::string tls_key_path;
+  // How long a client may leave the server waiting for each read or write.
+  int client_timeout_seconds = 5;
+  DocumentPadding document_padding;  // in-process only; see DocumentPadding
 };
 
 // One request as it arrived.
@@ -48,8 +76,9 @@ struct ReceivedRequest {
   std::string body;
 };
 
-// Every fault switch: the answer faults and the transport faults
-// (empty-body, close-early, http-500, oversize).
+// Every fault switch with what it does: the answer faults and the transport
+// faults (empty-body, close-early, http-500, oversize).
+std::vector<FaultInfo> Faults();
 std::vector<std::string> FaultNames();
 
 class SealServer {
@@ -59,20 +88,35 @@ class SealServer {
   SealServer(const SealServer &) = delete;
   SealServer &operator=(const SealServer &) = delete;
 
-  // Binds and starts serving on a background thread. False when it cannot bind.
+  // Binds and starts serving on a background thread. False when it cannot
+  // (the port is taken, the TLS files or the request log cannot be used);
+  // start_error() then says why.
   bool Start();
-  // Stops serving and waits for the thread.
+  // Stops serving: ends waits for delay_ms at once, and waits for the
+  // requests in flight and the thread.
   void Stop();
+  // For a process about to end without waiting for Stop(): lets a record
+  // being written finish and keeps any other from starting.
+  void FreezeForExit();
 
   int port() const { return port_; }
-  std::string url() const;  // "http://HOST:PORT/"
+  std::string url() const;  // "http://HOST:PORT/", "https://[::1]:PORT/"
+  const std::string &start_error() const { return start_error_; }
 
   std::vector<ReceivedRequest> Received() const;
 
  private:
   struct Answer;
-  Answer Respond(const ReceivedRequest &request,
-                 const std::multimap<std::string, std::string> &params);
+  // An answer that is no seal answer: an HTTP error with a text saying why.
+  static Answer Refusal(int status, std::string text);
+  // Answers `request`, or refuses it with the HTTP status `refusal` (the
+  // body was not read) when that is not 0.
+  void Serve(const ReceivedRequest &request, const std::multimap<std::string, std::string> &params,
+             int refusal, httplib::Response *response);
+  Answer Respond(const std::multimap<std::string, std::string> &params);
+  bool Delay(long milliseconds);
+  void Log(const ReceivedRequest &request, const std::multimap<std::string, std::string> &params,
+           const Answer &answer);
 
   SealServerOptions options_;
   AnswerBuilder builder_;
@@ -80,8 +124,17 @@ class SealServer {
   std::unique_ptr<httplib::Server> http_;
   std::thread thread_;
   int port_ = 0;
+  std::string start_error_;
+
+  std::mutex stop_mutex_;
+  std::condition_variable stop_changed_;
+  bool stopping_ = false;
+
+  std::mutex log_mutex_;
+  std::FILE *log_ = nullptr;
+
   mutable std::mutex received_mutex_;
-  std::vector<ReceivedRequest> received_;
+  std::deque<ReceivedRequest> received_;
 };
 
 }  // namespace kel::server

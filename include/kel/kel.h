@@ -18,6 +18,13 @@
 #ifndef KEL_KEL_H_
 #define KEL_KEL_H_
 
+/* The library's version. The build checks these numbers against the
+ * project's version; Kel.dll carries them in its version resource, and
+ * libkel.so.MAJOR is the Linux library's soname. */
+#define KEL_VERSION_MAJOR 1
+#define KEL_VERSION_MINOR 0
+#define KEL_VERSION_PATCH 0
+
 #if defined(_WIN32) && !defined(_WIN64)
 #define KEL_CALL __stdcall
 #else

@@ -3,9 +3,13 @@
 
 #include <vector>
 
+#include "wipe.h"
+
 namespace kestro {
 
-using Bytes = std::vector<unsigned char>;
+// Every byte buffer of the provider: keys, plaintexts, ciphertexts, digests.
+// Its blocks are wiped when released, so no secret outlives its use.
+using Bytes = std::vector<unsigned char, WipingAllocator<unsigned char>>;
 
 }  // namespace kestro
 

@@ -121,7 +121,8 @@ unsigned char KESTRO_CALL ECDSA_Verify_CH(const char *publicKey, const unsigned 
 
 int KESTRO_CALL Ecc_Free(void **buffer) {
   if (buffer == nullptr) return 0;
-  std::free(*buffer);
+  // Buffers hold plaintexts as often as not.
+  WipeAndFree(*buffer);
   *buffer = nullptr;
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "random_string.h"
 
 #include "backend.h"
+#include "wipe.h"
 
 namespace kestro {
 namespace {
@@ -13,16 +14,20 @@ constexpr unsigned kAcceptBelow = 256 / kAlphabetSize * kAlphabetSize;  // 248
 }  // namespace
 
 bool FillRandomAlphanumeric(char *out, std::size_t count) {
+  // The pool's bytes become keys: they are wiped on every way out.
   unsigned char pool[64];
-  while (count > 0) {
-    if (!backend::RandomBytes(pool, sizeof pool)) return false;
+  bool filled = true;
+  while (count > 0 && filled) {
+    filled = backend::RandomBytes(pool, sizeof pool);
+    if (!filled) break;
     for (unsigned char byte : pool) {
       if (byte >= kAcceptBelow) continue;
       *out++ = kAlphabet[byte % kAlphabetSize];
       if (--count == 0) break;
     }
   }
-  return true;
+  Wipe(pool, sizeof pool);
+  return filled;
 }
 
 }  // namespace kestro

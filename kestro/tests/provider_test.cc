@@ -108,6 +108,13 @@ TEST(AesBytes, RejectsBadArguments) {
   if (wrong) {
     EXPECT_NE(wrong_length, 5);
   }
+  // In CBC a flipped IV byte flips the same plaintext byte. Five data bytes
+  // leave eleven padding bytes (0x0B); one wrong byte inside the run, with
+  // the last byte still valid, must fail as well.
+  cipher.get()[10] ^= 0x01;
+  EXPECT_FALSE(ProviderBytes(AES_Decryption(cipher.get(), 32, key.data(), 16, &length)));
+  cipher.get()[10] ^= 0x01;
+  EXPECT_TRUE(ProviderBytes(AES_Decryption(cipher.get(), 32, key.data(), 16, &length)));
   cipher.get()[31] ^= 0x01;  // the padding byte of the last block
   EXPECT_FALSE(ProviderBytes(AES_Decryption(cipher.get(), 32, key.data(), 16, &length)));
 }

@@ -2,6 +2,9 @@
 
 #include <mutex>
 
+#include "api/host_buffer.h"
+#include "api/trace.h"
+
 namespace kel {
 namespace {
 
@@ -12,22 +15,60 @@ std::mutex &LastErrorMutex() {
   return mutex;
 }
 
-std::string &LastError() {
-  static std::string text;
+std::string ReservedText() noexcept {
+  std::string text;
+  try {
+    text.reserve(kLastErrorReserve);
+  } catch (...) {
+    // Without the block messages are still stored while memory lasts.
+  }
   return text;
 }
 
-}  // namespace
-
-void ClearLastError() {
-  std::lock_guard<std::mutex> lock(LastErrorMutex());
-  LastError().clear();
+std::string &LastError() noexcept {
+  static std::string text = ReservedText();
+  return text;
 }
 
-void ReportError(const std::string &message) {
-  std::string copy = message;  // taken before the lock: allocation may be slow
+// Takes the block at start-up, when memory is plentiful, rather than at the
+// first message, which may come when it has run out.
+[[maybe_unused]] const bool reserved_at_load = (LastError(), true);
+
+}  // namespace
+
+void ClearLastError() noexcept {
   std::lock_guard<std::mutex> lock(LastErrorMutex());
-  if (LastError().empty()) LastError().swap(copy);
+  LastError().clear();  // keeps the capacity
+}
+
+void ReportError(const char *message) noexcept {
+  if (message == nullptr) return;
+  trace::NoteReported(message);
+  std::lock_guard<std::mutex> lock(LastErrorMutex());
+  std::string &text = LastError();
+  if (!text.empty()) return;
+  try {
+    text.assign(message);  // allocates only beyond the capacity
+  } catch (...) {
+    // No memory for a long message: the text stays empty, as it was.
+  }
+}
+
+void ReportError(std::string &&message) noexcept {
+  std::lock_guard<std::mutex> lock(LastErrorMutex());
+  std::string &text = LastError();
+  if (!text.empty()) return;
+  if (message.size() <= text.capacity()) {
+    text.assign(message.data(), message.size());  // fits: no allocation
+  } else {
+    text.swap(message);  // the caller's block, with room to spare for later messages
+  }
+}
+
+char *NewLastErrorBuffer() noexcept {
+  std::lock_guard<std::mutex> lock(LastErrorMutex());
+  const std::string &text = LastError();
+  return NewHostBuffer(text.data(), text.size());
 }
 
 std::string LastErrorText() {

@@ -3,6 +3,7 @@
 // report, so after them it is empty.
 #include <cstring>
 
+#include "api/export_boundary.h"
 #include "api/host_buffer.h"
 #include "api/last_error.h"
 #include "codec/base64.h"
@@ -19,36 +20,45 @@ constexpr int kEmptyTextResult = 0x00FFFFFE;
 extern "C" {
 
 void KEL_CALL Kel_to64frombits(char *text, const unsigned char *bytes, int count) {
-  if (text == nullptr) return;
-  if (bytes == nullptr) count = 0;
-  kel::Base64Encode(text, bytes, count);
+  kel::ExportBoundary([&] {
+    if (text == nullptr) return;
+    kel::Base64Encode(text, bytes, bytes != nullptr ? count : 0);
+  });
 }
 
 int KEL_CALL Kel_from64tobits(unsigned char *bytes, const char *text, int limit) {
-  if (bytes == nullptr || text == nullptr) return -1;
-  return kel::Base64Decode(bytes, text, limit);
+  return kel::ExportBoundary(-1, nullptr, [&] {
+    if (bytes == nullptr || text == nullptr) return -1;
+    return kel::Base64Decode(bytes, text, limit);
+  });
 }
 
 int KEL_CALL Kel_GetCiphertext(const char *text, char **copy) {
-  kel::ClearLastError();
-  if (text == nullptr || text[0] == '\0') return kEmptyTextResult;
-  if (copy == nullptr) return 1;
-  char *block = kel::NewHostBuffer(text, std::strlen(text));
-  if (block == nullptr) return 1;
-  *copy = block;
-  return 0;
+  return kel::ExportBoundary(1, nullptr, [&] {
+    kel::ClearLastError();
+    if (text == nullptr || text[0] == '\0') return kEmptyTextResult;
+    if (copy == nullptr) return 1;
+    char *block = kel::NewHostBuffer(text, std::strlen(text));
+    if (block == nullptr) return 1;
+    *copy = block;
+    return 0;
+  });
 }
 
 int KEL_CALL Kel_BinToHex(const unsigned char *bytes, char *hex, unsigned int count) {
-  kel::ClearLastError();
-  if (bytes != nullptr && hex != nullptr) kel::HexEncode(hex, bytes, count);
-  return 0;
+  return kel::ExportBoundary(1, nullptr, [&] {
+    kel::ClearLastError();
+    if (bytes != nullptr && hex != nullptr) kel::HexEncode(hex, bytes, count);
+    return 0;
+  });
 }
 
 int KEL_CALL Kel_HexToBin(unsigned char *bytes, const char *hex, unsigned int count) {
-  kel::ClearLastError();
-  if (bytes != nullptr && hex != nullptr) kel::HexDecode(bytes, hex, count);
-  return 0;
+  return kel::ExportBoundary(1, nullptr, [&] {
+    kel::ClearLastError();
+    if (bytes != nullptr && hex != nullptr) kel::HexDecode(bytes, hex, count);
+    return 0;
+  });
 }
 
 }  // extern "C"

@@ -28,6 +28,13 @@ std::size_t Base64EncodeBlocksAvx2(char *text, const unsigned char *bytes, std::
 std::size_t Base64DecodeBlocksAvx2(unsigned char *bytes, const unsigned char *text,
                                    std::size_t length);
 
+// The length of the zero-terminated `text`, found 128 bytes at a step. Every
+// load is an aligned 32-byte block, and the scan stops within the aligned 128
+// bytes that hold the terminator: it may read up to 127 bytes past the text,
+// but never into another page. Used instead of the C runtime's strlen, which
+// in msvcrt scans several times slower than the decoding that follows.
+std::size_t TextLengthAvx2(const char *text);
+
 // Writes 32 hex digits for every 16 bytes while whole blocks of 16 remain.
 // Returns the number of bytes consumed; no terminator is written.
 std::size_t HexEncodeBlocksAvx2(char *hex, const unsigned char *bytes, std::size_t count);

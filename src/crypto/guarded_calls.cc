@@ -2,6 +2,7 @@
 #include <climits>
 #include <cstring>
 
+#include "api/secure_wipe.h"
 #include "crypto/provider.h"
 
 namespace kel {
@@ -11,11 +12,12 @@ bool DrawResponseKey(std::string *key) {
   key->clear();
   char buffer[17] = {};
   const Provider &provider = ActiveProvider();
-  if (!RunGuarded([&] { provider.gen_random_string(buffer, 16); })) return false;
+  bool drawn = RunGuarded([&] { provider.gen_random_string(buffer, 16); });
   buffer[16] = '\0';  // whatever the provider did, the text ends here
-  if (std::strlen(buffer) != 16) return false;
-  key->assign(buffer, 16);
-  return true;
+  drawn = drawn && std::strlen(buffer) == 16;
+  if (drawn) key->assign(buffer, 16);
+  WipeBytes(buffer, sizeof buffer);  // the key lives on in *key only
+  return drawn;
 }
 
 Outcome DecryptText(const char *key, const char *cipherText, std::string *plaintext) {
@@ -24,7 +26,14 @@ Outcome DecryptText(const char *key, const char *cipherText, std::string *plaint
   if (!RunGuarded([&] { result = provider.aes_decryption_ch(key, cipherText); }))
     return Outcome::kRaised;
   if (result == nullptr) return Outcome::kNoResult;
-  plaintext->assign(result);
+  // The copy may fail for want of memory; the provider's block goes back
+  // either way.
+  try {
+    plaintext->assign(result);
+  } catch (...) {
+    ReleaseProviderBuffer(provider, result);
+    throw;
+  }
   ReleaseProviderBuffer(provider, result);
   return Outcome::kOk;
 }

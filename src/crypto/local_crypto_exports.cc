@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "api/export_boundary.h"
 #include "api/host_buffer.h"
 #include "api/last_error.h"
 #include "api/messages.h"
@@ -40,11 +41,7 @@ unsigned char *DeliverAesResult(const kel::crypto::Provider &provider, bool comp
   return reinterpret_cast<unsigned char *>(copy);
 }
 
-}  // namespace
-
-extern "C" {
-
-char *KEL_CALL Kel_GetRadomString(void) {
+char *GetRadomString() {
   kel::ClearLastError();
   auto *buffer = static_cast<char *>(std::calloc(kRandomBufferSize, 1));
   if (buffer == nullptr) {
@@ -64,9 +61,8 @@ char *KEL_CALL Kel_GetRadomString(void) {
   return buffer;
 }
 
-unsigned char *KEL_CALL Kel_AESEncryption(const unsigned char *data, int dataLength,
-                                          const unsigned char *key, int keyLength,
-                                          int *resultLength) {
+unsigned char *AesEncryption(const unsigned char *data, int dataLength, const unsigned char *key,
+                             int keyLength, int *resultLength) {
   kel::ClearLastError();
   const kel::crypto::Provider &provider = kel::crypto::ActiveProvider();
   unsigned char *result = nullptr;
@@ -77,9 +73,8 @@ unsigned char *KEL_CALL Kel_AESEncryption(const unsigned char *data, int dataLen
   return DeliverAesResult(provider, completed, result, resultLength, 0, kel::msg::kEncryptFailed);
 }
 
-unsigned char *KEL_CALL Kel_AESDecryption(const unsigned char *data, int dataLength,
-                                          const unsigned char *key, int keyLength,
-                                          int *resultLength) {
+unsigned char *AesDecryption(const unsigned char *data, int dataLength, const unsigned char *key,
+                             int keyLength, int *resultLength) {
   kel::ClearLastError();
   const kel::crypto::Provider &provider = kel::crypto::ActiveProvider();
   unsigned char *result = nullptr;
@@ -87,6 +82,30 @@ unsigned char *KEL_CALL Kel_AESDecryption(const unsigned char *data, int dataLen
       [&] { result = provider.aes_decryption(data, dataLength, key, keyLength, resultLength); });
   // Decryption succeeds only with at least one byte.
   return DeliverAesResult(provider, completed, result, resultLength, 1, kel::msg::kDecryptFailed);
+}
+
+}  // namespace
+
+extern "C" {
+
+char *KEL_CALL Kel_GetRadomString(void) {
+  return kel::ExportBoundary<char *>(nullptr, kel::msg::kRandomFailed, GetRadomString);
+}
+
+unsigned char *KEL_CALL Kel_AESEncryption(const unsigned char *data, int dataLength,
+                                          const unsigned char *key, int keyLength,
+                                          int *resultLength) {
+  return kel::ExportBoundary<unsigned char *>(nullptr, kel::msg::kEncryptFailed, [&] {
+    return AesEncryption(data, dataLength, key, keyLength, resultLength);
+  });
+}
+
+unsigned char *KEL_CALL Kel_AESDecryption(const unsigned char *data, int dataLength,
+                                          const unsigned char *key, int keyLength,
+                                          int *resultLength) {
+  return kel::ExportBoundary<unsigned char *>(nullptr, kel::msg::kDecryptFailed, [&] {
+    return AesDecryption(data, dataLength, key, keyLength, resultLength);
+  });
 }
 
 }  // extern "C"

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <string>
 
+#include "crypto/provider_guard.h"
 #include "kestro/kestro.h"
 
 namespace kel {
@@ -41,15 +42,11 @@ void SetProviderForTesting(const Provider *provider);
 // (not guarded: releasing is not expected to fail).
 void ReleaseProviderBuffer(const Provider &provider, void *buffer);
 
-// Runs `call`; false when it raised.
+// Runs `call` under the provider guard; false when it raised (see
+// provider_guard.h).
 template <typename Call>
 bool RunGuarded(Call call) noexcept {
-  try {
-    call();
-    return true;
-  } catch (...) {
-    return false;
-  }
+  return CallGuarded([](void *context) { (*static_cast<Call *>(context))(); }, &call);
 }
 
 enum class Outcome {

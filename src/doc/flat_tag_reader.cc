@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace kel {
 namespace {
@@ -67,56 +68,148 @@ void ForEachKeptRun(const char *data, std::size_t size, Sink sink) {
   sink(run, static_cast<std::size_t>(data + size - run));
 }
 
+// One element "<name>value</name>" as it stands in the text: the name with
+// its escapes, the value before unescaping.
+struct Element {
+  const char *name;
+  std::size_t name_size;
+  const char *value;
+  std::size_t value_size;
+  const char *end;  // Just behind the closing tag.
+};
+
+enum class Step { kElement, kEnd, kFault };
+
+// The first element at or after `cursor`. kEnd when no unescaped '<' is
+// left (the only way for a text to end well); kFault when the element that
+// such a '<' opens is not closed, or closed under another name.
+Step NextElement(const char *text, const char *cursor, Element *element) {
+  const char *open = FindUnescaped(text, cursor, '<');
+  if (open == nullptr) return Step::kEnd;
+  const char *open_end = FindUnescaped(text, open + 1, '>');
+  if (open_end == nullptr) return Step::kFault;
+  const char *close = FindClosingTag(text, open_end + 1);
+  if (close == nullptr) return Step::kFault;
+  const char *close_end = FindUnescaped(text, close + 2, '>');
+  if (close_end == nullptr) return Step::kFault;
+
+  // Names are kept as they stand: no trimming, escapes included.
+  const auto name_size = static_cast<std::size_t>(open_end - open - 1);
+  if (static_cast<std::size_t>(close_end - close - 2) != name_size ||
+      std::memcmp(open + 1, close + 2, name_size) != 0) {
+    return Step::kFault;
+  }
+  *element = {open + 1, name_size, open_end + 1, static_cast<std::size_t>(close - open_end - 1),
+              close_end + 1};
+  return Step::kElement;
+}
+
+// Stored names and values are found through 32-bit offsets.
+constexpr std::size_t kMaxStorage = std::numeric_limits<std::uint32_t>::max();
+
+// The elements that the first pass keeps for the second, so that a document
+// with few elements is scanned once; the rest are found again.
+constexpr std::size_t kRememberedElements = 16;
+
 }  // namespace
 
 FlatTagReader::~FlatTagReader() = default;
 
+// Two passes keep the memory at what the elements need, whatever the shape
+// of the text: the first finds the elements and adds up their count and
+// their size, the second copies each name and unescaped value into one
+// block of exactly that size and notes where each name starts. An entry
+// per element in a node-based map would cost many times a tiny element's
+// own size.
 bool FlatTagReader::Parse(const char *text, int /*length*/) {
   if (text == nullptr || text[0] == '\0') return false;
   Clear();
 
-  const char *cursor = text;
-  for (;;) {
-    const char *open = FindUnescaped(text, cursor, '<');
-    if (open == nullptr) return true;  // The only way to succeed.
-
-    const char *open_end = FindUnescaped(text, open + 1, '>');
-    if (open_end == nullptr) return false;
-    const char *close = FindClosingTag(text, open_end + 1);
-    if (close == nullptr) return false;
-    const char *close_end = FindUnescaped(text, close + 2, '>');
-    if (close_end == nullptr) return false;
-
-    // Names are kept as they stand: no trimming, escapes included.
-    std::string_view name(open + 1, static_cast<std::size_t>(open_end - open - 1));
-    std::string_view closing_name(close + 2, static_cast<std::size_t>(close_end - close - 2));
-    if (name != closing_name) return false;
-
-    Store(name, open_end + 1, static_cast<std::size_t>(close - open_end - 1));
-    cursor = close_end + 1;
+  Element remembered[kRememberedElements];
+  std::size_t count = 0;
+  std::size_t storage = 0;
+  Step step;
+  Element element;
+  for (const char *cursor = text;; cursor = element.end) {
+    step = NextElement(text, cursor, &element);
+    if (step != Step::kElement) break;
+    // The name and the value with their terminating zeros: never more than
+    // the element's text, so the block stays within the text's size.
+    std::size_t size = element.name_size + element.value_size + 2;
+    if (size > kMaxStorage - storage) {
+      step = Step::kFault;
+      break;
+    }
+    storage += size;
+    if (count < kRememberedElements) remembered[count] = element;
+    ++count;
   }
+  if (count == 0) return step == Step::kEnd;
+
+  block_.reset(new char[storage]);
+  index_.reserve(count);
+  char *const block = block_.get();
+  char *out = block;
+  const char *cursor = text;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i < kRememberedElements) {
+      element = remembered[i];
+    } else {
+      NextElement(text, cursor, &element);  // Found by the first pass already.
+    }
+    cursor = element.end;
+    index_.push_back(static_cast<std::uint32_t>(out - block));
+    std::memcpy(out, element.name, element.name_size);
+    out += element.name_size;
+    *out++ = '\0';
+    // The value is unescaped on its way in, so its bytes are read and
+    // written once.
+    ForEachKeptRun(element.value, element.value_size, [&out](const char *run, std::size_t size) {
+      std::memcpy(out, run, size);
+      out += size;
+    });
+    *out++ = '\0';
+  }
+
+  // Sorted by name and, within a name, by position; then only the last
+  // element of each name is kept: the last one wins. Names hold no zero
+  // byte, and strcmp compares bytes as unsigned, so names compare byte-wise.
+  // Documents whose names already rise strictly, as most do, skip both.
+  auto not_rising = [block](std::uint32_t a, std::uint32_t b) {
+    return std::strcmp(block + a, block + b) >= 0;
+  };
+  if (std::adjacent_find(index_.begin(), index_.end(), not_rising) == index_.end()) {
+    return step == Step::kEnd;
+  }
+  std::sort(index_.begin(), index_.end(), [block](std::uint32_t a, std::uint32_t b) {
+    int order = std::strcmp(block + a, block + b);
+    return order != 0 ? order < 0 : a < b;
+  });
+  auto kept = index_.begin();
+  for (auto entry = index_.begin(); entry != index_.end(); ++entry) {
+    auto next = entry + 1;
+    if (next != index_.end() && std::strcmp(block + *entry, block + *next) == 0) continue;
+    *kept++ = *entry;
+  }
+  index_.erase(kept, index_.end());
+  return step == Step::kEnd;
 }
 
 const char *FlatTagReader::Get(const char *name) const {
-  if (name == nullptr) return nullptr;
-  auto found = entries_.find(std::string_view(name));
-  return found != entries_.end() ? found->second.c_str() : nullptr;
+  if (name == nullptr || index_.empty()) return nullptr;
+  const char *block = block_.get();
+  auto found = std::lower_bound(index_.begin(), index_.end(), name,
+                                [block](std::uint32_t entry, const char *wanted) {
+                                  return std::strcmp(block + entry, wanted) < 0;
+                                });
+  if (found == index_.end() || std::strcmp(block + *found, name) != 0) return nullptr;
+  const char *stored = block + *found;
+  return stored + std::strlen(stored) + 1;  // The value follows its name.
 }
 
-void FlatTagReader::Clear() { entries_.clear(); }
-
-void FlatTagReader::Store(std::string_view name, const char *value, std::size_t value_size) {
-  auto entry = entries_.lower_bound(name);
-  if (entry == entries_.end() || entry->first != name) {
-    entry = entries_.emplace_hint(entry, std::string(name), std::string());
-  }
-  // The last element of a name wins. The value is unescaped on its way in,
-  // so its bytes are read and written once.
-  std::string &stored = entry->second;
-  stored.clear();
-  stored.reserve(value_size);
-  ForEachKeptRun(value, value_size,
-                 [&stored](const char *run, std::size_t size) { stored.append(run, size); });
+void FlatTagReader::Clear() {
+  std::vector<std::uint32_t>().swap(index_);
+  block_.reset();
 }
 
 void FlatTagReader::Unescape(std::string *value) {

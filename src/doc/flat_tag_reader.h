@@ -4,10 +4,10 @@
 #define KEL_DOC_FLAT_TAG_READER_H_
 
 #include <cstddef>
-#include <functional>
-#include <map>
+#include <cstdint>
+#include <memory>
 #include <string>
-#include <string_view>
+#include <vector>
 
 #include "doc/tag_reader.h"
 
@@ -19,11 +19,16 @@ class FlatTagReader : public TagReader {
   ~FlatTagReader() override;
 
   // A non-empty text replaces the whole content. On false, the elements read
-  // before the fault stay stored; callers treat the reader as failed.
+  // before the fault stay stored; callers treat the reader as failed. The
+  // names and values read must fit in 4 GiB; an element that would take
+  // them past that is a fault.
+  //
+  // The reader holds at most the size of the text plus 4 bytes per element
+  // (an element takes at least 5 bytes of text), whatever the text's shape.
   bool Parse(const char *text, int length) override;
   const char *Get(const char *name) const override;
 
-  // Removes all entries.
+  // Removes all entries and gives their memory back.
   void Clear();
 
   // Removes the escapes from one value, in place: every '_' directly followed
@@ -35,12 +40,12 @@ class FlatTagReader : public TagReader {
   static std::size_t Unescape(char *data, std::size_t size);
 
  private:
-  // Stores the unescaped value under `name`; an existing entry is replaced.
-  void Store(std::string_view name, const char *value, std::size_t value_size);
-
-  // Names compare byte-wise; std::less<> lets Get look up a C text without
-  // building a std::string.
-  std::map<std::string, std::string, std::less<>> entries_;
+  // Each element read, in the order of the text: its name and its
+  // unescaped value, both zero-terminated, the value right after the name.
+  std::unique_ptr<char[]> block_;
+  // Where each stored name starts in block_, one per name (the last element
+  // of a name), sorted by name so that Get can search it.
+  std::vector<std::uint32_t> index_;
 };
 
 }  // namespace kel

@@ -1,12 +1,10 @@
 #include "doc/tag_reader_handle.h"
 
-#include <new>
-
 #include "doc/flat_tag_reader.h"
 
 namespace kel {
 
-TagReaderHandle::TagReaderHandle() : reader_(new (std::nothrow) FlatTagReader) {}
+TagReaderHandle::TagReaderHandle() : reader_(new FlatTagReader) {}
 
 bool TagReaderHandle::Parse(const char *text, int length) {
   return reader_ != nullptr && reader_->Parse(text, length);

@@ -9,7 +9,8 @@ namespace kel {
 
 class TagReaderHandle {
  public:
-  // Holds a new FlatTagReader; empty when that allocation fails.
+  // Holds a new FlatTagReader. Throws std::bad_alloc when there is no
+  // memory for it: an empty handle would read every text as no document.
   TagReaderHandle();
   // Takes ownership of `reader`, which may be null (an empty handle).
   explicit TagReaderHandle(TagReader *reader) : reader_(reader) {}

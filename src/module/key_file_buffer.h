@@ -21,6 +21,11 @@ class KeyFileBuffer {
   // Frees the block; the buffer is empty afterwards.
   void Release();
 
+  // Drops a UTF-8 byte-order mark at the start and white space (spaces,
+  // tabs, CR, LF) at the end, as editors leave them around a key text.
+  // Shortens the content; a buffer that held a file keeps one, if empty.
+  void TrimKeyText();
+
   // The file's bytes followed by a zero byte, or null when empty. Read as a
   // text, the content ends at its first zero byte.
   const char *Data() const { return data_; }

@@ -1,25 +1,54 @@
 #include "module/module_app.h"
 
+#include <cstdint>
+#include <memory>
+#include <new>
+
+#include "api/trace.h"
 #include "module/module_path.h"
 
 namespace kel {
 namespace {
 
 constexpr char kKeyFileName[] = "pubkey.key";
-constexpr unsigned kPathBufferSize = 260;
 
 }  // namespace
 
 bool ModuleApp::InitInstance() {
-  char path[kPathBufferSize] = {};
+  // Start-up runs inside the loader and must not throw: without memory for
+  // the path, the bare name is tried.
+  std::unique_ptr<char[]> path(new (std::nothrow) char[kModulePathBufferSize]());
   // A path that does not fit (or an unknown module path) counts as no file
   // beside the library; the bare name then resolves against the current
   // directory. Testing the result as well as FileExists keeps a leftover
   // module file name in the buffer from ever being loaded as the key.
-  bool beside =
-      GetModuleFilePath(OwnModule(), kKeyFileName, path, kPathBufferSize) && FileExists(path);
-  LoadServerKey(beside ? path : kKeyFileName);
+  bool beside = path != nullptr &&
+                GetModuleFilePath(OwnModule(), kKeyFileName, path.get(), kModulePathBufferSize) &&
+                FileExists(path.get());
+  const char *key_file = beside ? path.get() : kKeyFileName;
+  LoadServerKey(key_file);
+  StartTrace(key_file);
   return true;
+}
+
+void ModuleApp::StartTrace(const char *key_file) {
+  // The variable is read once, here: a host that changes its environment
+  // later changes nothing, and no exchange ever reads the environment.
+  std::unique_ptr<char[]> setting(new (std::nothrow) char[kModulePathBufferSize]());
+  if (setting == nullptr ||
+      !EnvironmentValue(trace::kVariable, setting.get(), kModulePathBufferSize)) {
+    return;
+  }
+  trace::Start(setting.get());
+  if (!trace::Enabled()) return;
+  try {
+    trace::Line("start")
+        .Add("key_file", key_file)
+        .Add("key_bytes", static_cast<std::uint64_t>(server_key_.Length()))
+        .Write();
+  } catch (...) {
+    // No memory for the line: the trace goes on without it.
+  }
 }
 
 ModuleApp &TheModuleApp() {

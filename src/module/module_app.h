@@ -10,16 +10,25 @@ namespace kel {
 class ModuleApp {
  public:
   // Loads pubkey.key from the library's own directory, or else from the
-  // current directory. Never fails: a missing file leaves the key empty.
+  // current directory, and switches the trace on when KEL_TRACE names a
+  // file (api/trace.h). Never fails: a missing file leaves the key empty.
   bool InitInstance();
 
   const KeyFileBuffer &ServerKey() const { return server_key_; }
 
-  // Replaces the key with the file at `path` (see KeyFileBuffer::Load).
+  // Replaces the key with the file at `path` (see KeyFileBuffer::Load),
+  // without a byte-order mark before the key text or white space after it.
   // Start-up uses it once; tests use it to choose a key.
-  void LoadServerKey(const char *path) { server_key_.Load(path); }
+  void LoadServerKey(const char *path) {
+    server_key_.Load(path);
+    server_key_.TrimKeyText();
+  }
 
  private:
+  // Reads KEL_TRACE and, with the trace on, writes its first line: which key
+  // file start-up read (`key_file`) and how many bytes it held.
+  void StartTrace(const char *key_file);
+
   // Written only during start-up, under the loader's serialisation; read
   // without a lock afterwards.
   KeyFileBuffer server_key_;

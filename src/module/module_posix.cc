@@ -3,6 +3,7 @@
 // initialisers.
 #include <dlfcn.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
@@ -28,6 +29,10 @@ bool CopyPath(const char *path, char *buffer, unsigned size) {
 
 const char kPathSeparator = '/';
 
+// Room for any path the system can open: no shorter limit than the
+// system's own keeps a library in a deep folder from missing its key.
+const unsigned kModulePathBufferSize = PATH_MAX;
+
 ModuleHandle OwnModule() { return &kModuleAnchor; }
 
 bool ModuleFileName(ModuleHandle module, char *buffer, unsigned size) {
@@ -35,17 +40,33 @@ bool ModuleFileName(ModuleHandle module, char *buffer, unsigned size) {
   if (dladdr(module, &info) == 0 || info.dli_fname == nullptr || info.dli_fname[0] == '\0') {
     return false;
   }
-  // The loader records the name it was given, which may be relative to the
-  // directory current at load time; resolve it while that still holds.
-  char resolved[PATH_MAX];
-  if (realpath(info.dli_fname, resolved) != nullptr) return CopyPath(resolved, buffer, size);
-  return CopyPath(info.dli_fname, buffer, size);
+  // The loader records the path it was given. A symbolic link is not
+  // followed: the key belongs beside the name the host loaded. A relative
+  // name is taken against the directory current now, at load time.
+  if (info.dli_fname[0] == '/') return CopyPath(info.dli_fname, buffer, size);
+  if (getcwd(buffer, size) == nullptr) return false;
+  std::size_t directory = std::strlen(buffer);
+  std::size_t name = std::strlen(info.dli_fname);
+  if (directory + 1 + name >= size) return false;
+  buffer[directory] = '/';
+  std::memcpy(buffer + directory + 1, info.dli_fname, name + 1);
+  return true;
 }
 
 bool FileExists(const char *path) {
   struct stat status;
   if (stat(path, &status) != 0) return false;
   return !S_ISDIR(status.st_mode);
+}
+
+bool IsRegularFile(const char *path) {
+  struct stat status;
+  return stat(path, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+bool EnvironmentValue(const char *name, char *buffer, unsigned size) {
+  const char *value = secure_getenv(name);
+  return value != nullptr && CopyPath(value, buffer, size);
 }
 
 namespace {

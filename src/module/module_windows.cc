@@ -14,6 +14,10 @@ HINSTANCE g_instance = nullptr;  // set once at process attach
 
 const char kPathSeparator = '\\';
 
+// The buffer GetModuleFileNameA is given: a longer module path counts as
+// unknown, and the bare key name is tried instead.
+const unsigned kModulePathBufferSize = MAX_PATH;
+
 ModuleHandle OwnModule() { return g_instance; }
 
 bool ModuleFileName(ModuleHandle module, char *buffer, unsigned size) {
@@ -27,6 +31,20 @@ bool FileExists(const char *path) {
   DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool IsRegularFile(const char *path) {
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
+bool EnvironmentValue(const char *name, char *buffer, unsigned size) {
+  // The length without the terminator when the value fits; the size needed,
+  // terminator included, when it does not; 0 when the variable is unset or
+  // empty.
+  DWORD length = GetEnvironmentVariableA(name, buffer, size);
+  return length != 0 && length < size;
 }
 
 }  // namespace kel

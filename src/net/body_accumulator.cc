@@ -6,6 +6,7 @@
 namespace kel {
 
 BodyAccumulator::State BodyAccumulator::Append(const char *data, std::size_t size) {
+  received_ += size;
   if (state_ != State::kReading || size == 0) return state_;
   const void *zero = std::memchr(data, '\0', size);
   std::size_t text_size =

@@ -30,12 +30,16 @@ class BodyAccumulator {
 
   State state() const { return state_; }
 
+  // Every byte offered to Append, kept or not: what the wire delivered.
+  std::size_t received() const { return received_; }
+
   // The collected text; empty once the answer was too long.
   std::string TakeBody();
 
  private:
   std::string body_;
   State state_ = State::kReading;
+  std::size_t received_ = 0;
 };
 
 }  // namespace kel

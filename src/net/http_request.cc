@@ -1,9 +1,9 @@
 #include "net/http_request.h"
 
-#include <climits>
 #include <cstdint>
-#include <cstdlib>
+#include <utility>
 
+#include "api/secure_wipe.h"
 #include "net/http_transport.h"
 #include "net/url_escape.h"
 #include "net/url_parts.h"
@@ -13,27 +13,42 @@ namespace {
 
 constexpr int kHttpPort = 80;
 constexpr int kHttpsPort = 443;
+constexpr int kNoValidPort = 0;
 
-// atoi as the Windows C runtime reads a port text: leading decimal digits, 0
-// when there are none, clamped to the range of int instead of overflowing.
+// The URL's port text as a TCP port: decimal digits only, 1 to 65535. Any
+// other text (a sign, letters, an empty or out-of-range number) names no
+// port the request could reach, and gives kNoValidPort.
 int PortNumber(const std::string &text) {
-  long value = std::strtol(text.c_str(), nullptr, 10);
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
+  if (text.empty()) return kNoValidPort;
+  long value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return kNoValidPort;
+    value = value * 10 + (c - '0');
+    if (value > 65535) return kNoValidPort;
+  }
+  return value == 0 ? kNoValidPort : static_cast<int>(value);
 }
 
-// The request target, without its leading '/': the URL behind the first '/'
-// that follows the host name. The host is searched behind the scheme's "://"
-// (a host such as "h" would otherwise be found inside "http"); in a URL
-// without a scheme the search starts at the first byte. When the host does
-// not occur or no '/' follows it, the target is the whole URL.
+// The text before the URL's fragment: a fragment belongs to the client and is
+// never sent.
+std::string WithoutFragment(const std::string &text) { return text.substr(0, text.find('#')); }
+
+// The request target, without its leading '/'. With a host, the target is
+// what follows the authority: the text behind its '/', or the query that
+// follows it directly; nothing when the URL ends there, so that the root is
+// requested. The host is searched behind the scheme's "://" (a host such as
+// "h" would otherwise be found inside "http"). Without a host name the URL
+// names no server (Send then fails); the target is then what follows the
+// first '/' behind any scheme, or the whole URL.
 std::string ObjectName(const std::string &url, const std::string &host) {
-  std::size_t host_at = url.find(host, AuthorityStart(url));
-  if (host_at == std::string::npos) return url;
-  std::size_t slash = url.find('/', host_at);
-  if (slash == std::string::npos) return url;
-  return url.substr(slash + 1);
+  std::size_t host_at = host.empty() ? std::string::npos : url.find(host, AuthorityStart(url));
+  if (host_at == std::string::npos) {
+    std::size_t slash = url.find('/', AuthorityStart(url));
+    return WithoutFragment(slash == std::string::npos ? url : url.substr(slash + 1));
+  }
+  std::size_t end = url.find_first_of("/?#", host_at + host.size());
+  if (end == std::string::npos) return std::string();
+  return WithoutFragment(url.substr(url[end] == '/' ? end + 1 : end));
 }
 
 }  // namespace
@@ -43,23 +58,38 @@ HttpRequest::HttpRequest(const char *url, bool post) : url_(url ? url : ""), pos
   port_ = secure_ ? kHttpsPort : kHttpPort;
   std::string part;
   if (UrlHostPart(url_.c_str(), &part)) host_ = part;
-  if (UrlPortPart(url_.c_str(), &part)) port_ = PortNumber(part);
+  if (UrlPortPart(url_.c_str(), &part)) {
+    port_ = PortNumber(part);
+    port_text_ = part;
+  }
   object_name_ = ObjectName(url_, host_);
 }
 
-HttpRequest::~HttpRequest() = default;
+// The parameters carry the response key, which must not outlive the request.
+HttpRequest::~HttpRequest() {
+  for (auto &param : params_) WipeText(&param->value);
+}
 
 void HttpRequest::AddParam(RequestParam *param) {
-  if (param != nullptr) params_.emplace_back(param);
+  // Owned before the list grows, so that a failed growth releases it.
+  std::unique_ptr<RequestParam> owned(param);
+  if (owned) params_.push_back(std::move(owned));
 }
 
 std::string HttpRequest::BuildQuery() const {
+  // Sized first and escaped in place: the text carries the response key, and
+  // neither a temporary nor an outgrown block may keep a copy of it.
+  std::size_t length = 0;
+  for (const auto &param : params_) {
+    length += UrlEscapedLength(param->name) + UrlEscapedLength(param->value) + 2;
+  }
   std::string query;
+  query.reserve(length);
   for (const auto &param : params_) {
     if (&param != &params_.front()) query += '&';
-    query += UrlEscape(param->name);
+    AppendUrlEscaped(param->name, &query);
     query += '=';
-    query += UrlEscape(param->value);
+    AppendUrlEscaped(param->value, &query);
   }
   return query;
 }
@@ -76,13 +106,23 @@ const std::string &HttpRequest::Send() {
     request.content = BuildQuery();
   } else {
     std::string query = BuildQuery();
+    ScopedWipe wipe_query(&query);
     if (!query.empty()) {
       request.object_name += object_name_.find('?') == std::string::npos ? '?' : '&';
       request.object_name += query;
     }
   }
-  body_ = PerformExchange(request);
-  return body_;
+  // A URL whose port is not a number from 1 to 65535 reaches no server.
+  if (port_ == kNoValidPort) {
+    result_ = TransportResult();
+    result_.error = "the URL's port is not a number from 1 to 65535";
+    return result_.body;
+  }
+  result_ = PerformExchange(request);
+  WipeText(&request.content);
+  WipeText(&request.object_name);
+  if (result_.body.empty() && result_.error.empty()) result_.error = "the answer body is empty";
+  return result_.body;
 }
 
 }  // namespace kel

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "net/http_transport.h"
+
 namespace kel {
 
 // A name/value pair of a request's parameter list, in the host's code page.
@@ -24,7 +26,9 @@ class HttpRequest {
  public:
   // Splits `url` (null reads as empty) into host, port and object name. It
   // cannot fail: a URL without a host name leaves the host empty, and Send
-  // then fails. The port is the URL's, else 443 for https and 80 otherwise.
+  // then fails. The port is the URL's, else 443 for https and 80 otherwise;
+  // a port text that is not a number from 1 to 65535 gives port 0, and Send
+  // then fails without sending. A fragment is never part of the target.
   // `post` selects POST; false gives GET with the query in the target.
   HttpRequest(const char *url, bool post);
   virtual ~HttpRequest();
@@ -44,9 +48,15 @@ class HttpRequest {
   // The reference stays valid while the request lives.
   const std::string &Send();
 
+  // What the last Send gave besides the body: status code, byte counts and,
+  // for a failure, the transport's own words. For the trace only.
+  const TransportResult &result() const { return result_; }
+
   const std::string &url() const { return url_; }
   const std::string &host() const { return host_; }
   int port() const { return port_; }
+  // The URL's port text as written; empty when the URL names no port.
+  const std::string &port_text() const { return port_text_; }
   const std::string &object_name() const { return object_name_; }
   bool secure() const { return secure_; }
   const std::vector<std::unique_ptr<RequestParam>> &params() const { return params_; }
@@ -59,7 +69,8 @@ class HttpRequest {
   std::string url_;
   bool post_;
   bool secure_ = false;
-  std::string body_;
+  std::string port_text_;
+  TransportResult result_;  // its body is the body Send returns
 };
 
 }  // namespace kel

@@ -29,26 +29,49 @@ struct TransportRequest {
   std::string content;      // the form-encoded parameters
 };
 
-// Sends `request` and returns the answer body read through a
-// BodyAccumulator, whatever the status code. Empty on any failure to
-// connect, send or receive a response, on a time-out, and on an answer
-// that is too long. A read that fails after part of the body arrived keeps
-// what arrived.
-std::string PerformExchange(const TransportRequest &request);
-
-// How long an exchange may wait. The POSIX transport applies these; on
-// Windows WinINet's own defaults (about a minute each) are in force unless a
-// test sets its own.
-struct TransportTimeouts {
-  long connect_ms;     // to open the TCP (and TLS) connection
-  long stall_seconds;  // a transfer that moves no byte for this long is abandoned
+// What one exchange gave. Only `body` decides the exchange; the rest
+// describes it for the trace (api/trace.h).
+struct TransportResult {
+  std::string body;
+  long status = 0;             // the HTTP status code; 0 when no response arrived
+  std::uint64_t sent = 0;      // bytes of the request body sent
+  std::uint64_t received = 0;  // bytes of the answer body read from the wire
+  // Why the exchange failed or ended early, in the transport's own words
+  // (libcurl's error text, WinINet's error code and text); empty otherwise.
+  std::string error;
 };
 
-constexpr TransportTimeouts kDefaultTransportTimeouts = {60 * 1000, 60};
+// Sends `request` and returns the answer body read through a
+// BodyAccumulator, whatever the status code. The body is empty on any
+// failure to connect, send or receive a response, on a time-out (the total
+// deadline included), and on an answer that is too long. A read that fails
+// after part of the body arrived, before the deadline, keeps what arrived.
+TransportResult PerformExchange(const TransportRequest &request);
+
+// How long an exchange may take; both transports apply these. A member left
+// out of a braced list keeps its shipped value, so a test that shortens one
+// limit never turns another into zero.
+struct TransportTimeouts {
+  long connect_ms = 60 * 1000;  // to open the TCP (and TLS) connection
+  long stall_seconds = 60;      // a transfer that moves no byte for this long is abandoned
+  // The whole exchange, counted from its start: name resolution, connect,
+  // request and answer. A server that keeps sending a byte now and then
+  // never stalls, but it cannot hold the host's thread past this.
+  long total_ms = 120 * 1000;
+};
+
+constexpr TransportTimeouts kDefaultTransportTimeouts{};
 
 // For tests only: replaces the time-outs of later exchanges and returns the
 // previous ones. Not synchronised with exchanges in flight.
 TransportTimeouts SetTransportTimeoutsForTesting(TransportTimeouts timeouts);
+
+// For tests only, and only in the POSIX transport: later https exchanges
+// trust the CA certificates in this PEM file, and no others; an empty path
+// returns to the system's store. The shipped library never calls it; only
+// its test build (kel_testing) exports a way to, so that tests can trust a
+// CA of their own without touching the system's store.
+void SetTransportCaFileForTesting(const std::string &path);
 
 }  // namespace kel
 

@@ -1,16 +1,18 @@
 // The transport on POSIX systems: libcurl, configured to put on the wire what
 // WinINet sends for the same request (agent "MyAgent", "Accept: */*", the
-// form Content-Type, the target with a leading '/'), with time-outs like
-// WinINet's defaults so that a silent server cannot block the host's thread
-// forever. No proxy is used and no environment variable is read.
+// form Content-Type, the target with a leading '/'), with time-outs so that
+// neither a silent nor a trickling server can hold the host's thread for
+// long. No proxy is used and no environment variable is read.
 #include <curl/curl.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "net/body_accumulator.h"
 #include "net/http_transport.h"
@@ -25,6 +27,11 @@ constexpr std::size_t kUrlPartBufferSize = 260;
 
 std::atomic<long> connect_timeout_ms{kDefaultTransportTimeouts.connect_ms};
 std::atomic<long> stall_timeout_seconds{kDefaultTransportTimeouts.stall_seconds};
+std::atomic<long> total_timeout_ms{kDefaultTransportTimeouts.total_ms};
+
+// Empty: the system's CA store, as libcurl was built to use.
+std::mutex ca_file_mutex;
+std::string ca_file;
 
 // Abandons a transfer that moves no byte, up or down, for the stall time.
 // libcurl's own low-speed check averages over a window of several seconds,
@@ -36,7 +43,7 @@ struct StallWatch {
   bool stalled = false;
 };
 
-int CheckStall(void *data, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
+int CheckStall(void *data, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) noexcept {
   auto *watch = static_cast<StallWatch *>(data);
   auto now = std::chrono::steady_clock::now();
   if (received + sent != watch->last_bytes) {
@@ -87,11 +94,25 @@ std::string ServerUrl(const TransportRequest &request) {
   return url;
 }
 
-size_t WriteBody(char *data, size_t size, size_t count, void *context) {
-  auto *accumulator = static_cast<BodyAccumulator *>(context);
-  // Returning fewer bytes than offered ends the transfer.
-  return accumulator->Append(data, size * count) == BodyAccumulator::State::kReading ? size * count
-                                                                                     : 0;
+// What the write callback fills. libcurl is C: nothing may be thrown through
+// it, so a failure to keep the bytes (no memory) ends the transfer and is
+// raised again once curl_easy_perform has returned.
+struct BodySink {
+  BodyAccumulator *accumulator;
+  std::exception_ptr failure;
+};
+
+size_t WriteBody(char *data, size_t size, size_t count, void *context) noexcept {
+  auto *sink = static_cast<BodySink *>(context);
+  try {
+    // Returning fewer bytes than offered ends the transfer.
+    return sink->accumulator->Append(data, size * count) == BodyAccumulator::State::kReading
+               ? size * count
+               : 0;
+  } catch (...) {
+    sink->failure = std::current_exception();
+    return 0;
+  }
 }
 
 struct CurlDeleter {
@@ -113,6 +134,13 @@ bool HostIsUnsafe(const std::string &host) {
   return false;
 }
 
+// Ends an exchange without a body; `why` goes to the trace.
+TransportResult Failed(TransportResult *outcome, const std::string &why) {
+  outcome->body.clear();
+  outcome->error = why;
+  return std::move(*outcome);
+}
+
 }  // namespace
 
 bool UrlHostPart(const char *url, std::string *host) {
@@ -132,16 +160,32 @@ bool UrlPortPart(const char *url, std::string *port) {
   return true;
 }
 
+void SetTransportCaFileForTesting(const std::string &path) {
+  std::lock_guard<std::mutex> lock(ca_file_mutex);
+  ca_file = path;
+}
+
 TransportTimeouts SetTransportTimeoutsForTesting(TransportTimeouts timeouts) {
   TransportTimeouts previous = {connect_timeout_ms.exchange(timeouts.connect_ms),
-                                stall_timeout_seconds.exchange(timeouts.stall_seconds)};
+                                stall_timeout_seconds.exchange(timeouts.stall_seconds),
+                                total_timeout_ms.exchange(timeouts.total_ms)};
   return previous;
 }
 
-std::string PerformExchange(const TransportRequest &request) {
-  if (request.host.empty() || HostIsUnsafe(request.host) || !CurlReady()) return std::string();
+TransportResult PerformExchange(const TransportRequest &request) {
+  // The deadline counts from here, so that it covers name resolution and
+  // connect as well as the transfer.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(total_timeout_ms.load());
+  TransportResult outcome;
+  if (request.host.empty()) return Failed(&outcome, "the URL names no host");
+  if (HostIsUnsafe(request.host)) return Failed(&outcome, "the host name holds a delimiter");
+  if (!CurlReady()) return Failed(&outcome, "libcurl did not initialise");
+  // libcurl's own account of a failure, more precise than its error code's
+  // text. Declared before the handle, which writes to it until cleaned up.
+  char error_text[CURL_ERROR_SIZE] = {};
   std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
-  if (!curl) return std::string();
+  if (!curl) return Failed(&outcome, "libcurl gave no handle");
   CURL *handle = curl.get();
 
   // "Expect:" keeps libcurl from waiting for a 100 Continue that WinINet
@@ -150,7 +194,7 @@ std::string PerformExchange(const TransportRequest &request) {
   for (const char *line :
        {"Accept: */*", "Content-Type: application/x-www-form-urlencoded", "Expect:"}) {
     curl_slist *grown = curl_slist_append(headers.get(), line);
-    if (grown == nullptr) return std::string();
+    if (grown == nullptr) return Failed(&outcome, "no memory for the request headers");
     (void)headers.release();  // the list lives on at the head of `grown`
     headers.reset(grown);
   }
@@ -159,10 +203,11 @@ std::string PerformExchange(const TransportRequest &request) {
   std::string target = RequestTarget(request.object_name);
   const char *protocols = request.secure ? "https" : "http";
   BodyAccumulator accumulator;
+  BodySink sink{&accumulator, nullptr};
   StallWatch stall_watch;
   stall_watch.limit = std::chrono::seconds(stall_timeout_seconds.load());
-
   bool configured =
+      curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, error_text) == CURLE_OK &&
       curl_easy_setopt(handle, CURLOPT_URL, url.c_str()) == CURLE_OK &&
       curl_easy_setopt(handle, CURLOPT_REQUEST_TARGET, target.c_str()) == CURLE_OK &&
       curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, protocols) == CURLE_OK &&
@@ -177,7 +222,7 @@ std::string PerformExchange(const TransportRequest &request) {
       curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, CheckStall) == CURLE_OK &&
       curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &stall_watch) == CURLE_OK &&
       curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteBody) == CURLE_OK &&
-      curl_easy_setopt(handle, CURLOPT_WRITEDATA, &accumulator) == CURLE_OK &&
+      curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink) == CURLE_OK &&
       curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
       curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK;
   if (request.post) {
@@ -186,21 +231,64 @@ std::string PerformExchange(const TransportRequest &request) {
                  curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE,
                                   static_cast<curl_off_t>(request.content.size())) == CURLE_OK;
   }
-  if (!configured) return std::string();
+  {
+    std::lock_guard<std::mutex> lock(ca_file_mutex);
+    if (!ca_file.empty()) {
+      configured = configured &&
+                   curl_easy_setopt(handle, CURLOPT_CAINFO, ca_file.c_str()) == CURLE_OK &&
+                   curl_easy_setopt(handle, CURLOPT_CAPATH, nullptr) == CURLE_OK;
+    }
+  }
+  if (!configured) return Failed(&outcome, "libcurl refused an option");
+
+  // libcurl counts CURLOPT_TIMEOUT_MS from curl_easy_perform, resolution and
+  // connect included; it gets what is left of the deadline (0 would mean no
+  // limit at all).
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                  deadline - std::chrono::steady_clock::now())
+                  .count();
+  if (left <= 0 ||
+      curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(left)) != CURLE_OK) {
+    return Failed(&outcome, "the deadline passed before the request was sent");
+  }
 
   CURLcode result = curl_easy_perform(handle);
+  if (sink.failure) std::rethrow_exception(sink.failure);
+  long status = 0;
+  curl_off_t uploaded = 0;
+  if (curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK) {
+    outcome.status = status;
+  }
+  if (curl_easy_getinfo(handle, CURLINFO_SIZE_UPLOAD_T, &uploaded) == CURLE_OK && uploaded > 0) {
+    outcome.sent = static_cast<std::uint64_t>(uploaded);
+  }
+  outcome.received = accumulator.received();
   switch (accumulator.state()) {
     case BodyAccumulator::State::kComplete:  // stopped on purpose at the zero byte
-      return accumulator.TakeBody();
+      outcome.body = accumulator.TakeBody();
+      return outcome;
     case BodyAccumulator::State::kTooLong:
-      return std::string();
+      return Failed(&outcome, "the answer is longer than 16 MiB");
     case BodyAccumulator::State::kReading:
       break;
   }
+  if (result != CURLE_OK) {
+    outcome.error = error_text[0] != '\0' ? error_text : curl_easy_strerror(result);
+  }
   // A time-out fails the whole exchange; any other failure after part of the
   // body arrived (the server closed early, a broken read) keeps that part.
-  if (result == CURLE_OPERATION_TIMEDOUT || stall_watch.stalled) return std::string();
-  return accumulator.TakeBody();
+  // Whatever error ends a transfer that ran into the deadline counts as the
+  // deadline's time-out: a trickle cut off there is never a short answer.
+  if (stall_watch.stalled) {
+    return Failed(&outcome,
+                  "no byte moved for " + std::to_string(stall_watch.limit.count()) + " s");
+  }
+  if (result == CURLE_OPERATION_TIMEDOUT) return Failed(&outcome, outcome.error);
+  if (result != CURLE_OK && std::chrono::steady_clock::now() >= deadline) {
+    return Failed(&outcome, "at the deadline: " + outcome.error);
+  }
+  outcome.body = accumulator.TakeBody();
+  return outcome;
 }
 
 }  // namespace kel

@@ -20,19 +20,29 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 }  // namespace
 
-std::string UrlEscape(const std::string &text) {
-  std::string escaped;
-  escaped.reserve(text.size() * 3);
+std::size_t UrlEscapedLength(const std::string &text) {
+  std::size_t length = 0;
+  for (char c : text) length += kPassesUnescaped[static_cast<unsigned char>(c)] ? 1 : 3;
+  return length;
+}
+
+void AppendUrlEscaped(const std::string &text, std::string *out) {
   for (char c : text) {
     unsigned char byte = static_cast<unsigned char>(c);
     if (kPassesUnescaped[byte]) {
-      escaped += c;
+      *out += c;
     } else {
-      escaped += '%';
-      escaped += kHexDigits[byte >> 4];
-      escaped += kHexDigits[byte & 0x0F];
+      *out += '%';
+      *out += kHexDigits[byte >> 4];
+      *out += kHexDigits[byte & 0x0F];
     }
   }
+}
+
+std::string UrlEscape(const std::string &text) {
+  std::string escaped;
+  escaped.reserve(UrlEscapedLength(text));
+  AppendUrlEscaped(text, &escaped);
   return escaped;
 }
 

@@ -1,17 +1,21 @@
 #include "net/url_parts.h"
 
-#include <cctype>
-
 namespace kel {
 namespace {
 
+// ASCII tests only: the host's locale must not decide whether a URL names a
+// server.
+bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
 bool IsSchemeChar(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+  return IsAsciiLetter(c) || IsAsciiDigit(c) || c == '+' || c == '-' || c == '.';
 }
 
 // The length of the scheme at the start of `url` (without ':'), 0 if none.
 std::size_t SchemeLength(const std::string &url) {
-  if (url.empty() || !std::isalpha(static_cast<unsigned char>(url[0]))) return 0;
+  if (url.empty() || !IsAsciiLetter(url[0])) return 0;
   std::size_t length = 1;
   while (length < url.size() && IsSchemeChar(url[length])) ++length;
   return url.compare(length, 3, "://") == 0 ? length : 0;
@@ -28,7 +32,7 @@ bool IsHttpsUrl(const std::string &url) {
   if (SchemeLength(url) != 5) return false;
   static const char kHttps[] = "https";
   for (std::size_t i = 0; i < 5; ++i) {
-    if (std::tolower(static_cast<unsigned char>(url[i])) != kHttps[i]) return false;
+    if (AsciiLower(url[i]) != kHttps[i]) return false;
   }
   return true;
 }

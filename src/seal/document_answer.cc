@@ -5,6 +5,7 @@
 
 #include "api/last_error.h"
 #include "api/messages.h"
+#include "api/secure_wipe.h"
 #include "crypto/provider.h"
 #include "module/module_app.h"
 #include "seal/secure_exchange.h"
@@ -18,22 +19,46 @@ bool Parse(TagReaderHandle &reader, const std::string &text) {
 
 bool IsEmpty(const char *value) { return value == nullptr || value[0] == '\0'; }
 
-// The signed data: the values of the fields named in the comma-separated
-// `order`, in order, without separators. A comma at the very start is
-// stepped over, one at the end ends the walk, and an empty item between two
-// commas names the empty name. Absent fields contribute nothing.
-std::string SignedData(const TagReaderHandle &inner, const std::string &order) {
-  std::string data;
+// Calls `visit` with the value of each field named in the comma-separated
+// `order`, in order. A comma at the very start is stepped over, one at the
+// end ends the walk, and an empty item between two commas names the empty
+// name. Absent fields are passed over. `visit` returns false to stop.
+template <typename Visit>
+void ForEachOrderedValue(const TagReaderHandle &inner, const std::string &order, Visit visit) {
   std::size_t position = !order.empty() && order[0] == ',' ? 1 : 0;
+  std::string name;
   while (position < order.size()) {
     std::size_t comma = order.find(',', position);
     std::size_t end = comma == std::string::npos ? order.size() : comma;
-    std::string name = order.substr(position, end - position);
-    if (const char *value = inner.Get(name.c_str())) data += value;
-    if (comma == std::string::npos) break;
+    name.assign(order, position, end - position);
+    if (const char *value = inner.Get(name.c_str())) {
+      if (!visit(value)) return;
+    }
+    if (comma == std::string::npos) return;
     position = comma + 1;
   }
-  return data;
+}
+
+// The signed data: the ordered values joined without separators. False,
+// before anything is built, when it would be longer than `limit`: "order"
+// may name a field many times, and an answer must not cost more memory than
+// a small multiple of its own size.
+bool SignedData(const TagReaderHandle &inner, const std::string &order, std::size_t limit,
+                std::string *data) {
+  std::size_t length = 0;
+  bool fits = true;
+  ForEachOrderedValue(inner, order, [&](const char *value) {
+    length += std::strlen(value);
+    fits = length <= limit;
+    return fits;
+  });
+  if (!fits) return false;
+  data->reserve(length);
+  ForEachOrderedValue(inner, order, [&](const char *value) {
+    data->append(value);
+    return true;
+  });
+  return true;
 }
 
 }  // namespace
@@ -58,23 +83,25 @@ std::string DecodeDocumentAnswer(const std::string &body, const std::string &res
   outer.Destroy();
   TagReaderHandle inner;
   bool parsed = Parse(inner, plaintext);
+  const std::size_t inner_length = std::strlen(plaintext.c_str());
+  WipeText(&plaintext);
   std::string().swap(plaintext);
   if (!parsed) {
     ReportError(msg::kBadAnswerFormat);
     return std::string();
   }
-  if (!VerifySignedFields(inner)) return std::string();
+  if (!VerifySignedFields(inner, inner_length)) return std::string();
   return FormAnswerResult(inner, signature);
 }
 
-bool VerifySignedFields(const TagReaderHandle &inner) {
+bool VerifySignedFields(const TagReaderHandle &inner, std::size_t document_length) {
   const char *sign = inner.Get("sign");
   const char *order = inner.Get("order");
-  if (IsEmpty(sign) || IsEmpty(order)) {
+  std::string data;
+  if (IsEmpty(sign) || IsEmpty(order) || !SignedData(inner, order, document_length, &data)) {
     ReportError(msg::kBadAnswerFormat);
     return false;
   }
-  const std::string data = SignedData(inner, order);
 
   // Tested after the format, so a document without "sign" or "order"
   // reports the format even when no key is loaded.

@@ -13,6 +13,7 @@
 
 #include "api/last_error.h"
 #include "api/messages.h"
+#include "api/secure_wipe.h"
 #include "crypto/built_in_server_key.h"
 #include "crypto/provider.h"
 #include "seal/decimal.h"
@@ -80,7 +81,9 @@ std::string DecodeFramedAnswer(const std::string &body, std::size_t tag_position
   // The carried signature is handed out before the check, also when it fails.
   auto length = static_cast<std::size_t>(signature_length);
   *signature = plaintext.substr(signature_start, length);
-  // What follows the signature is the content; it keeps the plaintext's block.
+  // What follows the signature is the content; it keeps the plaintext's
+  // block. What goes before it is wiped, not just moved over.
+  WipeBytes(&plaintext[0], signature_start + length);
   plaintext.erase(0, signature_start + length);
   std::string content = std::move(plaintext);
 

@@ -44,7 +44,10 @@ std::string DecodeDocumentAnswer(const std::string &body, const std::string &res
 
 // True when the inner document's "sign" is a valid signature by the server
 // key over the values of the fields named in "order"; otherwise reports why.
-bool VerifySignedFields(const TagReaderHandle &inner);
+// `document_length` is the inner document's length: signed data longer than
+// the document it came from (a field named again and again) is a format
+// fault, found before the data is built.
+bool VerifySignedFields(const TagReaderHandle &inner, std::size_t document_length);
 
 // The result text of a verified inner document; fills `signature` from "sign".
 std::string FormAnswerResult(const TagReaderHandle &inner, std::string *signature);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "api/export_boundary.h"
 #include "api/host_buffer.h"
 #include "api/last_error.h"
 #include "api/messages.h"
@@ -53,8 +54,9 @@ bool FetchServerTime(char **time, char **signature, const char *content, const c
 }  // namespace
 }  // namespace kel
 
-extern "C" int KEL_CALL Kel_GetServerTime(char **time, char **signature, const char *content,
-                                          const char *url) {
+namespace {
+
+int GetServerTime(char **time, char **signature, const char *content, const char *url) {
   kel::ClearLastError();
   if (url == nullptr) {
     // The local clock, without a signature.
@@ -76,8 +78,7 @@ extern "C" int KEL_CALL Kel_GetServerTime(char **time, char **signature, const c
   return 0;
 }
 
-extern "C" int KEL_CALL Kel_VerifyTimeStamp(const char *content, const char *time,
-                                            const char *signature) {
+int VerifyTimeStamp(const char *content, const char *time, const char *signature) {
   // Unlike the other transactions this one leaves the last-error text as the
   // previous call left it.
   const std::string message = std::string(kel::TextOrEmpty(content)) + kel::TextOrEmpty(time);
@@ -97,4 +98,18 @@ extern "C" int KEL_CALL Kel_VerifyTimeStamp(const char *content, const char *tim
       kel::ReportError(kel::msg::kTimestampInvalid);
       return 1;
   }
+}
+
+}  // namespace
+
+extern "C" int KEL_CALL Kel_GetServerTime(char **time, char **signature, const char *content,
+                                          const char *url) {
+  return kel::ExportBoundary(1, kel::msg::kTransactionFailed,
+                             [&] { return GetServerTime(time, signature, content, url); });
+}
+
+extern "C" int KEL_CALL Kel_VerifyTimeStamp(const char *content, const char *time,
+                                            const char *signature) {
+  return kel::ExportBoundary(1, kel::msg::kTimestampVerifyRaised,
+                             [&] { return VerifyTimeStamp(content, time, signature); });
 }

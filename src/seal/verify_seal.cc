@@ -1,6 +1,9 @@
 // Kel_VerifySeal: the server's verdict on a seal. The status number goes to
 // the host's integer and the description into the last-error text, where the
 // host reads it like a message.
+#include <utility>
+
+#include "api/export_boundary.h"
 #include "api/last_error.h"
 #include "api/messages.h"
 #include "kel/kel.h"
@@ -9,11 +12,12 @@
 #include "seal/text_arguments.h"
 #include "seal/verdict.h"
 
-extern "C" int KEL_CALL Kel_VerifySeal(const char *url, const char *name, const char *id,
-                                       const char *time, int typeFlag, int *status) {
+namespace {
+
+int VerifySeal(const char *url, const char *name, const char *id, const char *time, int typeFlag,
+               int *status) {
   kel::ClearLastError();
   kel::HttpRequest request(url, true);
-  if (status != nullptr) *status = 1;
 
   // Only the low byte of the flag's slot counts.
   const bool type_flag = (typeFlag & 0xFF) != 0;
@@ -30,7 +34,18 @@ extern "C" int KEL_CALL Kel_VerifySeal(const char *url, const char *name, const 
     kel::ReportError(kel::msg::kTransactionFailed);
     return 1;
   }
-  kel::ReportError(verdict.description);
+  // Taken over, not copied: a long description needs no memory here.
+  kel::ReportError(std::move(verdict.description));
   if (status != nullptr) *status = verdict.status;
   return 0;
+}
+
+}  // namespace
+
+extern "C" int KEL_CALL Kel_VerifySeal(const char *url, const char *name, const char *id,
+                                       const char *time, int typeFlag, int *status) {
+  // Set before anything that can fail, so that every failure leaves it at 1.
+  if (status != nullptr) *status = 1;
+  return kel::ExportBoundary(1, kel::msg::kTransactionFailed,
+                             [&] { return VerifySeal(url, name, id, time, typeFlag, status); });
 }

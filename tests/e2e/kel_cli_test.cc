@@ -33,11 +33,19 @@ class KelCli : public ::testing::Test {
     // The terminal of these runs is UTF-8, whatever the test's own locale.
     setenv("LC_ALL", "C.UTF-8", 1);
     server::SealServerOptions options;
-    options.keys.framed_pem = FixtureFile("dev-only-framed-server-key.pem");
-    options.keys.document_pem = FixtureFile("dev-only-document-server-key.pem");
+    options.keys.framed_pem = FixtureFile("dev-only-document-server-key.pem");
+    options.keys.document_pem = options.keys.framed_pem;
+    options.test_hooks = true;
     options.registry.Add("S-1", {"Acme", "0", "valid seal"});
     options.registry.Add("S-9", {"Revoked Co", "5", "revoked, since 2020"});
     options.registry.Add("S-8", {kNameGbk, "0", kValidGbk});
+    // A server that speaks UTF-8, for --encoding utf-8.
+    options.registry.Add("S-7", {kNameUtf8, "0", kValidUtf8});
+    // Control bytes in a server's text must not reach the terminal as they are.
+    options.registry.Add("S-6", {"Esc", "0", "ok\x1B[2J\nnext\x7F"});
+    options.registry.Add("S-5", {"C1", "0",
+                                 "a\xC2\x9B"
+                                 "b"});  // U+009B in UTF-8
     options.records_path = (dir_ / "records").string();
     server_ = std::make_unique<server::SealServer>(std::move(options));
     ASSERT_TRUE(server_->Start());
@@ -72,7 +80,8 @@ TEST_F(KelCli, VerifySealExitsWithTheVerdict) {
     const char *id;
     const char *name;
     int exit_code;
-    const char *expected;  // in the JSON object
+    std::string expected;  // in the JSON object
+    const char *encoding = "gbk";
   };
   const Case cases[] = {
       {"S-1", "Acme", 0, "\"valid\":true,\"status\":0,\"description\":\"valid seal\""},
@@ -80,12 +89,19 @@ TEST_F(KelCli, VerifySealExitsWithTheVerdict) {
       {"S-9", "Revoked Co", 1, "\"status\":5,\"description\":\"revoked, since 2020\""},
       {"S-1", "Other", 1, "\"status\":3"},
       // A UTF-8 name reaches the server as GBK; its GBK answer comes back as UTF-8.
-      {"S-8", kNameUtf8, 0, "\"status\":0"},
+      {"S-8", kNameUtf8, 0, "\"status\":0,\"description\":\"" + std::string(kValidUtf8) + "\""},
+      // --encoding utf-8 sends the name as UTF-8 and reads the answer as UTF-8.
+      {"S-7", kNameUtf8, 0, "\"status\":0,\"description\":\"" + std::string(kValidUtf8) + "\"",
+       "utf-8"},
+      {"S-8", kNameUtf8, 1, "\"status\":3", "utf-8"},
+      {"S-7", kNameUtf8, 1, "\"status\":3", "gbk"},
+      // JSON escapes the control bytes of a server's text.
+      {"S-6", "Esc", 0, "\"description\":\"ok\\u001b[2J\\nnext\\u007f\"", "utf-8"},
   };
   for (const Case &c : cases) {
-    SCOPED_TRACE(c.id);
-    ChildResult run =
-        Kel({"verify-seal", "--json", "--url", Url(), "--id", c.id, "--name", c.name});
+    SCOPED_TRACE(std::string(c.id) + " " + c.encoding);
+    ChildResult run = Kel({"verify-seal", "--json", "--encoding", c.encoding, "--url", Url(),
+                           "--id", c.id, "--name", c.name});
     EXPECT_EQ(run.exit_code, c.exit_code);
     EXPECT_NE(run.output.find(c.expected), std::string::npos) << run.output;
     EXPECT_EQ(run.output.back(), '\n');
@@ -93,6 +109,25 @@ TEST_F(KelCli, VerifySealExitsWithTheVerdict) {
   }
   ChildResult plain = Kel({"verify-seal", "--url", Url(), "--id", "S-8", "--name", kNameUtf8});
   EXPECT_EQ(plain.output, std::string("valid: yes\nstatus: 0\ndescription: ") + kValidUtf8 + "\n");
+  // Printed for people, control bytes are shown as escapes, in either encoding.
+  const struct {
+    const char *id, *name, *encoding, *description;
+  } escaped[] = {
+      {"S-6", "Esc", "gbk", "ok\\x1B[2J\\x0Anext\\x7F"},
+      {"S-6", "Esc", "utf-8", "ok\\x1B[2J\\x0Anext\\x7F"},
+      {"S-5", "C1", "utf-8", "a\\xC2\\x9Bb"},
+  };
+  for (const auto &c : escaped) {
+    ChildResult run = Kel(
+        {"verify-seal", "--encoding", c.encoding, "--url", Url(), "--id", c.id, "--name", c.name});
+    EXPECT_EQ(run.output,
+              std::string("valid: yes\nstatus: 0\ndescription: ") + c.description + "\n")
+        << c.id << " " << c.encoding;
+  }
+  EXPECT_EQ(
+      Kel({"verify-seal", "--encoding", "latin-1", "--url", Url(), "--id", "S-1", "--name", "Acme"})
+          .exit_code,
+      2);
 }
 
 TEST_F(KelCli, FailedExchangeExitsWithTwoAndTheLibrarysMessage) {
@@ -101,6 +136,15 @@ TEST_F(KelCli, FailedExchangeExitsWithTwoAndTheLibrarysMessage) {
   EXPECT_EQ(run.exit_code, 2);
   EXPECT_EQ(JsonField(run.output, "error"), kUnreachableUtf8);
   EXPECT_EQ(JsonField(run.output, "error_meaning"), "the server cannot be reached");
+
+  // --verbose: the library's trace says why, on standard error.
+  ChildResult verbose = Shell("\"$0\" --json verify-seal --verbose --url '" +
+                              Url("fault=empty-body") + "' --id S-1 --name A 2>trace");
+  EXPECT_EQ(verbose.exit_code, 2);
+  EXPECT_EQ(JsonField(verbose.output, "error_meaning"), "the server cannot be reached");
+  EXPECT_NE(ReadFile(dir_ / "trace").find(" exchange result=unreachable format=none status=200 "),
+            std::string::npos)
+      << ReadFile(dir_ / "trace");
 
   ChildResult record =
       Kel({"send-record", "--url", Url("fault=bad-signature"), "--user", "u", "--seal", "S-1"});
@@ -163,6 +207,11 @@ TEST_F(KelCli, LocalCommandsOnFilesAndStandardInput) {
   WriteFile(dir_ / "abc", "ABC");
   WriteFile(dir_ / "wrapped.b64", "QUJD\r\nQUJD\n");
   WriteFile(dir_ / "bytes", std::string("\x00\x0a\xff", 3));
+  // What the library would cut short or skip without a word.
+  WriteFile(dir_ / "after-padding.b64", "QQ==QUJD");
+  WriteFile(dir_ / "inner-space.b64", "QUJD QUJD");
+  WriteFile(dir_ / "prefixed.b64", "+ QUJD");
+  WriteFile(dir_ / "cut.b64", "QUJDQQ");
   struct Case {
     std::vector<std::string> arguments;
     int exit_code;
@@ -172,6 +221,10 @@ TEST_F(KelCli, LocalCommandsOnFilesAndStandardInput) {
       {{"base64", "encode", "abc"}, 0, "QUJD\n"},
       {{"base64", "decode", "wrapped.b64"}, 0, "ABCABC"},
       {{"base64", "decode", "bytes"}, 2, ""},
+      {{"base64", "decode", "after-padding.b64"}, 2, ""},
+      {{"base64", "decode", "inner-space.b64"}, 2, ""},
+      {{"base64", "decode", "prefixed.b64"}, 2, ""},
+      {{"base64", "decode", "cut.b64"}, 2, ""},
       {{"hex", "encode", "bytes"}, 0, "000aff\n"},
       {{"hex", "decode", "--json", "abc"}, 2, ""},  // 'B' and 'C' pass, but the count is odd
       {{"base64", "encode", "missing-file"}, 2, ""},
@@ -215,13 +268,42 @@ TEST_F(KelCli, AesRoundTripAndItsFailures) {
 
 TEST_F(KelCli, BadUsageExitsWithTwo) {
   EXPECT_EQ(Kel({}).exit_code, 2);
-  EXPECT_EQ(Kel({"no-such-command"}).exit_code, 2);
+  const struct {
+    const char *line;
+    const char *expected;
+  } unknown[] = {
+      {"nosuch", "kel: unknown subcommand \"nosuch\"; kel --help lists them\n"},
+      {"--json nosuch",
+       "{\"command\":null,\"ok\":false,\"exit\":2,\"error\":\"unknown subcommand "
+       "\\\"nosuch\\\"; kel --help lists them\"}\n"},
+      {"base64 nosuch", "kel: unknown subcommand \"nosuch\"; kel --help lists them\n"},
+      {"--encoding utf-8 hex nosuch",
+       "kel: unknown subcommand \"nosuch\"; kel --help lists them\n"},
+  };
+  for (const auto &c : unknown) {
+    ChildResult run = Shell(std::string("\"$0\" ") + c.line + " 2>&1");
+    EXPECT_EQ(run.exit_code, 2) << c.line;
+    EXPECT_EQ(run.output, c.expected) << c.line;
+  }
   EXPECT_EQ(Kel({"verify-seal", "--url", Url()}).exit_code, 2);  // --name and --id missing
   EXPECT_EQ(Kel({"base64"}).exit_code, 2);
   ChildResult json = Kel({"--json", "verify-seal", "--type", "7"});
   EXPECT_EQ(json.exit_code, 2);
   EXPECT_EQ(json.output.rfind("{\"command\":null,\"ok\":false,\"exit\":2,\"error\":", 0), 0u)
       << json.output;
+}
+
+TEST_F(KelCli, VersionNamesTheLoadedLibraryAndProvider) {
+  const std::string version = std::to_string(KEL_VERSION_MAJOR) + "." +
+                              std::to_string(KEL_VERSION_MINOR) + "." +
+                              std::to_string(KEL_VERSION_PATCH);
+  ChildResult run = Kel({"--version"});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_TRUE(std::regex_match(
+      run.output,
+      std::regex("kel " + version + "\nlibrary: " + version + " \\(/.*/libkel\\.so\\." + version +
+                 "\\)\nprovider: " + version + " \\(/.*/libkestro\\.so\\." + version + "\\)\n")))
+      << run.output;
 }
 
 TEST_F(KelCli, EverySubcommandHasHelpWithAnExample) {

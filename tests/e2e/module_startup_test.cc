@@ -80,15 +80,23 @@ TEST_P(ModuleStartup, LoadsTheExpectedKey) {
 
 INSTANTIATE_TEST_SUITE_P(
     Layouts, ModuleStartup,
-    ::testing::Values(Layout{"BesideOnly", "beside-key", false, nullptr, Loaded(10, "beside-key")},
-                      Layout{"CurrentDirOnly", nullptr, false, "cwd-key", Loaded(7, "cwd-key")},
-                      Layout{"BesideWinsOverCurrentDir", "beside-key", false, "cwd-key",
-                             Loaded(10, "beside-key")},
-                      Layout{"FolderBesideIsPassedOver", nullptr, true, "cwd-key",
-                             Loaded(7, "cwd-key")},
-                      Layout{"FolderBesideAndNoOtherFile", nullptr, true, nullptr, kNoKey},
-                      Layout{"NoFileAnywhere", nullptr, false, nullptr, kNoKey},
-                      Layout{"EmptyFileGivesEmptyText", "", false, "cwd-key", Loaded(0, "")}),
+    ::testing::Values(
+        Layout{"BesideOnly", "beside-key", false, nullptr, Loaded(10, "beside-key")},
+        Layout{"CurrentDirOnly", nullptr, false, "cwd-key", Loaded(7, "cwd-key")},
+        Layout{"BesideWinsOverCurrentDir", "beside-key", false, "cwd-key",
+               Loaded(10, "beside-key")},
+        Layout{"FolderBesideIsPassedOver", nullptr, true, "cwd-key", Loaded(7, "cwd-key")},
+        Layout{"FolderBesideAndNoOtherFile", nullptr, true, nullptr, kNoKey},
+        Layout{"NoFileAnywhere", nullptr, false, nullptr, kNoKey},
+        Layout{"EmptyFileGivesEmptyText", "", false, "cwd-key", Loaded(0, "")},
+        // Editors leave a byte-order mark and line ends around the key.
+        Layout{"TrailingWhiteSpaceIsDropped", "beside-key\r\n \t\n", false, nullptr,
+               Loaded(10, "beside-key")},
+        Layout{"ByteOrderMarkIsDropped",
+               "\xEF\xBB\xBF"
+               "beside-key\n",
+               false, nullptr, Loaded(10, "beside-key")},
+        Layout{"OnlyWhiteSpaceGivesEmptyText", " \r\n", false, "cwd-key", Loaded(0, "")}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(ModuleStartup, ZeroByteInsideKeepsAllBytesButTheTextEndsThere) {
@@ -98,17 +106,35 @@ TEST(ModuleStartup, ZeroByteInsideKeepsAllBytesButTheTextEndsThere) {
   EXPECT_EQ(LoadIn(library, root.path()), Loaded(5, "ab"));
 }
 
-TEST(ModuleStartup, LibraryPathTooLongForTheKeyPathFallsBackToCurrentDir) {
+// Paths of any length the system can open: no 260-byte limit here.
+TEST(ModuleStartup, LibraryInADeepFolderFindsTheKeyBesideIt) {
   TempDir root;
-  // The joined key path would pass 259 characters.
   fs::path deep = root.path();
-  while (deep.string().size() < 270) deep /= std::string(40, 'd');
+  while (deep.string().size() < 600) deep /= std::string(40, 'd');
   fs::path library = CopyLibraryInto(deep);
   WriteFile(deep / "pubkey.key", "deep-key");
   fs::path cwd = root / "cwd";
   fs::create_directories(cwd);
   WriteFile(cwd / "pubkey.key", "cwd-key");
-  EXPECT_EQ(LoadIn(library, cwd), Loaded(7, "cwd-key"));
+  EXPECT_EQ(LoadIn(library, cwd), Loaded(8, "deep-key"));
+}
+
+// The key belongs beside the name the host loaded: a link is not followed,
+// and a relative name counts from the directory current at load time.
+TEST(ModuleStartup, KeyIsFoundBesideTheLoadedNameNotItsTarget) {
+  TempDir root;
+  fs::path library = CopyLibraryInto(root / "real");
+  WriteFile(root / "real" / "pubkey.key", "target-key");
+  fs::create_directories(root / "linked");
+  fs::create_symlink(library, root / "linked" / library.filename());
+  WriteFile(root / "linked" / "pubkey.key", "link-key");
+  fs::path cwd = root / "cwd";
+  fs::create_directories(cwd);
+
+  EXPECT_EQ(LoadIn(root / "linked" / library.filename(), cwd), Loaded(8, "link-key"));
+  auto relative =
+      RunChild(KEL_MODULE_PROBE, {"linked/" + library.filename().string()}, root.path());
+  EXPECT_EQ(relative.output, Loaded(8, "link-key"));
 }
 
 }  // namespace

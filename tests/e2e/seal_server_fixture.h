@@ -16,10 +16,14 @@
 
 namespace kel::test {
 
+// A server with the development key (for both formats), its test hooks on
+// and the latest requests kept for Received().
 inline server::SealServerOptions DevServerOptions(const std::string &records_path) {
   server::SealServerOptions options;
-  options.keys.framed_pem = FixtureFile("dev-only-framed-server-key.pem");
-  options.keys.document_pem = FixtureFile("dev-only-document-server-key.pem");
+  options.keys.framed_pem = FixtureFile("dev-only-document-server-key.pem");
+  options.keys.document_pem = options.keys.framed_pem;
+  options.test_hooks = true;
+  options.kept_requests = 16;
   options.registry.Add("S-1", {"Acme", "0", "valid seal"});
   options.registry.Add("S-9", {"Revoked Co", "5", "revoked, since 2020"});
   options.records_path = records_path;

@@ -48,10 +48,12 @@ TEST_F(ServerTime, ObtainedTimeVerifiesAndTamperingFails) {
   EXPECT_EQ(kel_->LastError(), msg::kTimestampInvalid);
 }
 
-TEST_F(ServerTime, FramedAnswersGiveTheTimeToo) {
+// One server key signs both formats, so a framed answer's time verifies
+// against pubkey.key as a document answer's does.
+TEST_F(ServerTime, FramedAnswersGiveATimeThatVerifies) {
   Stamp stamp = Obtain(*kel_, "abc", Url("format=framed"));
   EXPECT_TRUE(std::regex_match(stamp.time, kTimePattern)) << stamp.time;
-  EXPECT_FALSE(stamp.signature.empty());
+  EXPECT_EQ(kel_->VerifyTimeStamp("abc", stamp.time.c_str(), stamp.signature.c_str()), 0);
 }
 
 TEST_F(ServerTime, TimeIsTheResultWithoutTheContentsLengthWhateverItHolds) {
@@ -94,6 +96,29 @@ TEST_F(ServerTime, NullOutputFailsTheServerBranch) {
   EXPECT_EQ(kel_->LastError(), msg::kTransactionFailed);
   EXPECT_NE(time, nullptr) << "the stored time buffer stays with the host";
   kel_->Take(time);
+
+  char *signature = nullptr;
+  EXPECT_EQ(kel_->GetServerTime(nullptr, &signature, "abc", Url().c_str()), 1);
+  EXPECT_EQ(kel_->LastError(), msg::kTransactionFailed);
+  EXPECT_NE(signature, nullptr) << "the stored signature buffer stays with the host";
+  kel_->Take(signature);
+}
+
+// A verified but empty content is an exchange that reports no reason of its
+// own: the transaction's message must appear.
+TEST_F(ServerTime, AnEmptyVerifiedResultFailsWithTheTransactionsMessage) {
+  char sentinel = 0;
+  char *time = &sentinel;
+  char *signature = &sentinel;
+  EXPECT_EQ(kel_->GetServerTime(&time, &signature, "", Url("format=framed&result=").c_str()), 1);
+  EXPECT_EQ(kel_->LastError(), msg::kTransactionFailed);
+  EXPECT_EQ(time, &sentinel);
+  EXPECT_EQ(signature, &sentinel);
+
+  char *result = &sentinel;
+  EXPECT_EQ(kel_->SendSealRecord("a", "S-1", "", Url("format=framed&result=").c_str(), &result), 1);
+  EXPECT_EQ(kel_->LastError(), msg::kTransactionFailed);
+  EXPECT_EQ(result, &sentinel);
 }
 
 TEST_F(ServerTime, LastErrorInterplayOfTheNonClearingCheck) {

@@ -1,12 +1,18 @@
 // The server transactions end to end: the shipped library, loaded from a
 // temporary folder, against the reference seal server on loopback.
 #include <gtest/gtest.h>
+#include <pthread.h>
 
+#include <atomic>
+#include <chrono>
+#include <memory>
 #include <regex>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "seal_server_fixture.h"
+#include "support/recording_server.h"
 
 namespace kel::test {
 namespace {
@@ -119,16 +125,21 @@ TEST_F(Transactions, EmptyTextsAreSentAsEmptyValues) {
   EXPECT_EQ(server_->Received().back().body.substr(0, 25), "username=&sealid=&remark=");
 }
 
-TEST_F(Transactions, BodyThatIsNoDocumentIsDeliveredAsMsgUndefine) {
-  char *result = nullptr;
-  EXPECT_EQ(kel_->SendSealRecord("a", "S-1", "", Url("fault=not-document").c_str(), &result), 0);
-  EXPECT_EQ(kel_->Take(result), "msg undefine");
-  EXPECT_EQ(kel_->LastError(), "");
+// An error page or any other body that is no answer at all: the record was
+// not stored, so the host must not be told it was.
+TEST_F(Transactions, BodyThatIsNoDocumentFailsEveryTransaction) {
+  char sentinel = 0;
+  for (const char *fault : {"fault=not-document", "fault=http-500"}) {
+    char *result = &sentinel;
+    EXPECT_EQ(kel_->SendSealRecord("a", "S-1", "", Url(fault).c_str(), &result), 1) << fault;
+    EXPECT_EQ(result, &sentinel);
+    EXPECT_EQ(kel_->LastError(), msg::kBadAnswerFormat);
 
-  int status = 7;
-  EXPECT_EQ(kel_->VerifySeal(Url("fault=http-500").c_str(), "Acme", "S-1", "t", 1, &status), 1);
-  EXPECT_EQ(status, 1);
-  EXPECT_EQ(kel_->LastError(), msg::kTransactionFailed);
+    int status = 7;
+    EXPECT_EQ(kel_->VerifySeal(Url(fault).c_str(), "Acme", "S-1", "t", 1, &status), 1);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(kel_->LastError(), msg::kTransactionFailed);
+  }
 }
 
 // Every failure row that a server can produce, through each transaction.
@@ -149,16 +160,19 @@ TEST_P(TransactionFailures, EachTransactionFailsWithTheExchangesMessage) {
   EXPECT_EQ(status, 1);
   EXPECT_EQ(kel_->LastError(), row.message);
 
-  char *result = nullptr;
+  // Outputs start from a sentinel: a failure leaves them alone, it does not
+  // clear them.
+  char sentinel = 0;
+  char *result = &sentinel;
   EXPECT_EQ(kel_->SendSealRecord("a", "S-1", "r", url.c_str(), &result), 1);
-  EXPECT_EQ(result, nullptr);
+  EXPECT_EQ(result, &sentinel);
   EXPECT_EQ(kel_->LastError(), row.message);
 
-  char *time = nullptr;
-  char *signature = nullptr;
+  char *time = &sentinel;
+  char *signature = &sentinel;
   EXPECT_EQ(kel_->GetServerTime(&time, &signature, "content", url.c_str()), 1);
-  EXPECT_EQ(time, nullptr);
-  EXPECT_EQ(signature, nullptr);
+  EXPECT_EQ(time, &sentinel);
+  EXPECT_EQ(signature, &sentinel);
   EXPECT_EQ(kel_->LastError(), row.message);
 }
 
@@ -232,8 +246,72 @@ INSTANTIATE_TEST_SUITE_P(
                       VerdictRow{"0,12345678,d", 0, 12345678, "d"},
                       VerdictRow{"0,123456789,d", 1, 1, msg::kTransactionFailed},
                       VerdictRow{"0,1", 1, 1, msg::kTransactionFailed},
+                      // The second character must be the comma.
+                      VerdictRow{"10,3,d", 1, 1, msg::kTransactionFailed},
                       VerdictRow{"0,12", 1, 1, msg::kTransactionFailed},
                       VerdictRow{"1", 1, 1, msg::kTransactionFailed}));
+
+// A host may cancel a thread that waits for the server. The cancellation
+// unwinds through the export, which must let it pass rather than end the
+// process, and the library serves the next call.
+TEST_F(Transactions, CancelledThreadEndsAndTheLibraryGoesOn) {
+  struct Call {
+    LoadedKel *kel;
+    std::string url;
+  } call{kel_.get(), Url("delay_ms=1500")};
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(
+                &thread, nullptr,
+                [](void *context) -> void * {
+                  auto *c = static_cast<Call *>(context);
+                  int status = 0;
+                  c->kel->VerifySeal(c->url.c_str(), "Acme", "S-1", "t", 1, &status);
+                  return nullptr;
+                },
+                &call),
+            0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_EQ(pthread_cancel(thread), 0);
+  void *result = nullptr;
+  ASSERT_EQ(pthread_join(thread, &result), 0);
+  EXPECT_EQ(result, PTHREAD_CANCELED);
+
+  int status = -1;
+  EXPECT_EQ(kel_->VerifySeal(Url().c_str(), "Acme", "S-1", "t", 1, &status), 0);
+  EXPECT_EQ(status, 0);
+}
+
+// No lock is held across the network: a call that waits on a silent server
+// must not hold up another thread's transactions.
+TEST_F(Transactions, ACallWaitingOnASilentServerHoldsUpNoOtherThread) {
+  auto silent = std::make_unique<RecordingServer>();
+  CannedAnswer never;
+  never.delay = std::chrono::minutes(5);  // ends early when the server stops
+  silent->SetDefaultAnswer(never);
+  std::atomic<bool> waiting_call_returned{false};
+  std::thread waiting([&] {
+    int status = 0;
+    kel_->VerifySeal(silent->Url("/x").c_str(), "Acme", "S-1", "t", 1, &status);
+    waiting_call_returned = true;
+  });
+  // The request has arrived: the other thread is inside its exchange.
+  for (int i = 0; i < 500 && silent->Requests().empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_FALSE(silent->Requests().empty());
+
+  int completed = 0;
+  for (int i = 0; i < 100; ++i) {
+    int status = -1;
+    if (kel_->VerifySeal(Url().c_str(), "Acme", "S-1", "t", 1, &status) == 0 && status == 0) {
+      ++completed;
+    }
+  }
+  EXPECT_EQ(completed, 100);
+  EXPECT_FALSE(waiting_call_returned) << "the silent exchange ended before the others";
+  silent.reset();  // the waiting call now fails and returns
+  waiting.join();
+}
 
 }  // namespace
 }  // namespace kel::test

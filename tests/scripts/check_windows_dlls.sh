@@ -6,7 +6,9 @@
 #    library and Kel.def) carries 4 x its number of arguments;
 #  - Kel.dll imports the six provider functions from KESTRO.dll, and neither
 #    DLL imports anything but system DLLs (no MinGW runtime DLL);
-#  - DYNAMIC_BASE and NX_COMPAT on every DLL, HIGH_ENTROPY_VA on the 64-bit ones.
+#  - DYNAMIC_BASE and NX_COMPAT on every DLL, HIGH_ENTROPY_VA on the 64-bit ones;
+#  - the 32-bit Kel.dll lets Windows call its structured-exception handler:
+#    not marked NO_SEH, and the handler listed in its SafeSEH table if it has one.
 # Usage: check_windows_dlls.sh I686_BUILD X86_64_BUILD   (from the source tree)
 set -euo pipefail
 i686_build=$1 x86_64_build=$2
@@ -79,9 +81,57 @@ for target in i686 x86_64; do
     { fail "$target Kel.dll imports from KESTRO.dll:"; diff <(echo "$provider") <(echo "$from_provider") || true; }
 done
 
+# ---- Structured exceptions in the 32-bit Kel.dll ---------------------------
+# The provider guard puts _kel_seh_handler on the thread's handler chain.
+# Windows calls no handler of an image marked NO_SEH, and of an image with a
+# SafeSEH table (load configuration, SEHandlerTable) only the ones it lists.
+
+# The n 32-bit words at virtual address va of a PE file, in hex: pe_words FILE VA N
+pe_words() {
+  local size vma off offset=""
+  while read -r _ _ size vma _ off _; do
+    if (($2 >= 16#$vma && $2 < 16#$vma + 16#$size)); then
+      offset=$(($2 - 16#$vma + 16#$off))
+      break
+    fi
+  done < <(i686-w64-mingw32-objdump -h "$1" | awk '$1 ~ /^[0-9]+$/')
+  [[ -n "$offset" ]] && od -An -v -tx4 --endian=little -j "$offset" -N $((4 * $3)) "$1"
+}
+dump=$(i686-w64-mingw32-objdump -p "$kel32")
+characteristics=$((16#$(echo "$dump" | awk '/^DllCharacteristics/ {print $2}')))
+if ((characteristics & 0x400)); then
+  fail "the 32-bit Kel.dll is marked NO_SEH: Windows would never call the provider guard's handler"
+fi
+image_base=$((16#$(echo "$dump" | awk '/^ImageBase/ {print $2}')))
+config_rva=$((16#$(echo "$dump" | awk '/^Entry a / {print $3}')))
+safeseh="no load configuration, so no SafeSEH table"
+if ((config_rva != 0)); then
+  # IMAGE_LOAD_CONFIG_DIRECTORY32: Size first, SEHandlerTable (a virtual
+  # address) and SEHandlerCount at bytes 0x40 and 0x44.
+  read -r -a config <<<"$(pe_words "$kel32" $((image_base + config_rva)) 18 | tr '\n' ' ')"
+  table=0 count=0
+  if ((${#config[@]} == 18 && 16#${config[0]} >= 0x48)); then
+    table=$((16#${config[16]})) count=$((16#${config[17]}))
+  fi
+  safeseh="a load configuration without a SafeSEH table"
+  if ((table != 0)); then
+    handler=$(i686-w64-mingw32-nm "$kel32" | awk '$3 == "_kel_seh_handler" {print $1}')
+    listed=""
+    ((count > 0)) && listed=$(pe_words "$kel32" "$table" "$count" | tr ' ' '\n')
+    if [[ -z "$handler" ]]; then
+      fail "the 32-bit Kel.dll has a SafeSEH table, and no symbol _kel_seh_handler to look for in it"
+    elif ! echo "$listed" | grep -qix "$(printf %08x $((16#$handler - image_base)))"; then
+      fail "the 32-bit Kel.dll's SafeSEH table ($count handlers) lacks _kel_seh_handler:" \
+        "Windows would refuse the provider guard's handler"
+    fi
+    safeseh="_kel_seh_handler listed in its SafeSEH table of $count"
+  fi
+fi
+
 if ((failures > 0)); then
   echo "windows dlls: $failures check(s) failed"
   exit 1
 fi
 echo "windows dlls: Kel.dll exports the 14 names with ordinals 1-14 (stdcall @4n in the objects)," \
-  "imports the 6 provider functions from KESTRO.dll and system DLLs only; both DLLs of both targets hardened"
+  "imports the 6 provider functions from KESTRO.dll and system DLLs only; both DLLs of both targets hardened;" \
+  "the 32-bit Kel.dll is not NO_SEH and has $safeseh"

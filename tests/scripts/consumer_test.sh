@@ -9,17 +9,48 @@ set -euo pipefail
 build_dir=$1 source_dir=$2 compiler=$3 extra_flags=${4:-}
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+server_pid=
+trap '[[ -n $server_pid ]] && kill "$server_pid" 2>/dev/null; rm -rf "$work"' EXIT
 prefix="$work/prefix"
 
 cmake --install "$build_dir" --prefix "$prefix" >"$work/install.log" ||
   { cat "$work/install.log"; exit 1; }
-for file in include/kel/kel.h lib/libkel.so lib/libkestro.so bin/kel bin/kel-seal-server \
+for file in include/kel/kel.h include/kel/kel_messages.h lib/libkel.so lib/libkestro.so \
+            lib/libkel.so.1 lib/libkestro.so.1 bin/kel bin/kel-seal-server \
             lib/cmake/Kel/KelConfig.cmake lib/pkgconfig/kel.pc; do
   [[ -e "$prefix/$file" ]] || { echo "not installed: $file"; exit 1; }
 done
 # The installed programs find the installed libraries by themselves.
 "$prefix/bin/kel" random >/dev/null
+
+# With the development keys installed beside them, the installed server and
+# kel work together away from the source tree: a time obtained in either
+# format verifies against the installed pubkey.key, and a verdict verifies in
+# either format (framed ones against the key built into the library).
+keys="$prefix/share/kel/dev-keys"
+for file in pubkey.key dev-only-server-key.pem README.txt; do
+  [[ -e "$keys/$file" ]] || { echo "not installed: share/kel/dev-keys/$file"; exit 1; }
+done
+mkdir "$work/run"
+cp "$keys/pubkey.key" "$work/run/"
+# shellcheck source=tests/scripts/seal_server.sh
+source "$(dirname "$0")/seal_server.sh"
+start_seal_server "$work/server.out" "$prefix/bin/kel-seal-server" \
+  --key "$keys/dev-only-server-key.pem" --valid-seal S-1=Acme
+url=$server_url
+for format in document framed; do
+  stamp=$(cd "$work/run" && "$prefix/bin/kel" server-time --url "${url}x?format=$format" --content c)
+  (cd "$work/run" && "$prefix/bin/kel" verify-timestamp --content c \
+    --time "$(sed -n 's/^time: //p' <<<"$stamp")" \
+    --signature "$(sed -n 's/^signature: //p' <<<"$stamp")" >/dev/null) ||
+    { echo "a $format time from the installed server does not verify"; exit 1; }
+  (cd "$work/run" && "$prefix/bin/kel" verify-seal --url "${url}x?format=$format" --name Acme \
+    --id S-1 >/dev/null) || { echo "a $format verdict from the installed server failed"; exit 1; }
+done
+kill "$server_pid"
+wait "$server_pid" 2>/dev/null || true
+server_pid=
+echo "installed server and kel: times and verdicts verify in both formats"
 
 echo "--- find_package(Kel)"
 cmake -S "$source_dir" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" \
@@ -36,4 +67,9 @@ libdir=$(pkg-config --variable=libdir kel)
 "$compiler" $extra_flags -o "$work/kel_consumer_pc" "$source_dir/consumer.c" \
   $(pkg-config --cflags --libs kel) -Wl,-rpath,"$libdir"
 "$work/kel_consumer_pc"
+# The program calls libkel only: the provider is libkel's own dependency.
+if readelf -d "$work/kel_consumer_pc" | grep -q 'NEEDED.*libkestro'; then
+  echo "kel.pc links the program against libkestro too"
+  exit 1
+fi
 echo "pkg-config: Kel $(pkg-config --modversion kel)"

@@ -19,8 +19,8 @@ void Resolve(void *handle, const char *name, Function *function) {
 
 }  // namespace
 
-LoadedKel::LoadedKel(std::optional<std::string> server_key) {
-  fs::path original = KEL_LIBRARY;
+LoadedKel::LoadedKel(std::optional<std::string> server_key, const std::string &library) {
+  fs::path original = library;
   for (const auto &entry : fs::directory_iterator(original.parent_path())) {
     std::string name = entry.path().filename().string();
     if (name.rfind("libkestro", 0) == 0) fs::copy_file(entry.path(), folder_ / name);
@@ -52,6 +52,8 @@ LoadedKel::LoadedKel(std::optional<std::string> server_key) {
 LoadedKel::~LoadedKel() {
   if (handle_ != nullptr) dlclose(handle_);
 }
+
+void *LoadedKel::Symbol(const char *name) const { return dlsym(handle_, name); }
 
 std::string LoadedKel::LastError() const { return Take(GetLastErr()); }
 

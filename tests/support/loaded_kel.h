@@ -16,7 +16,9 @@ namespace kel::test {
 class LoadedKel {
  public:
   // `server_key`: the content of pubkey.key beside the copy, or none.
-  explicit LoadedKel(std::optional<std::string> server_key);
+  // `library`: the shipped library, or another build of it (kel_testing).
+  explicit LoadedKel(std::optional<std::string> server_key,
+                     const std::string &library = KEL_LIBRARY);
   ~LoadedKel();
   LoadedKel(const LoadedKel &) = delete;
   LoadedKel &operator=(const LoadedKel &) = delete;
@@ -40,6 +42,8 @@ class LoadedKel {
   std::string LastError() const;
   // Takes a library buffer's text and releases the buffer; "" for null.
   std::string Take(char *buffer) const;
+  // Any other symbol the copy exports; null when it has none such.
+  void *Symbol(const char *name) const;
 
  private:
   TempDir folder_;

@@ -1,5 +1,7 @@
 // Base64 exports: the documented cases, and round trips against OpenSSL's
 // independent implementation.
+#include "codec/base64.h"
+
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "api/last_error.h"
+#include "codec/simd_dispatch.h"
 #include "kel/kel.h"
 
 namespace {
@@ -142,6 +145,29 @@ TEST(Base64, LimitIsNeverPassedWhateverTheLength) {
       }
     }
   }
+}
+
+// The int the count is returned in bounds the output like a limit does, also
+// without one: a 64-bit host's text can need more than INT_MAX bytes. The
+// bound stands in small here, on the scalar and the AVX2 path.
+TEST(Base64, CountBeyondWhatAnIntHoldsFails) {
+  std::mt19937 random(13);
+  std::string bytes(90, '\0');
+  for (auto &b : bytes) b = static_cast<char>(random());
+  const std::string text = Encode(bytes);
+  for (bool wide : {false, true}) {
+    kel::EnableAvx2CodecsForTesting(wide);
+    for (int bound = 1; bound <= 90; ++bound) {
+      for (int limit : {0, 91}) {
+        std::vector<unsigned char> out(100, 0xEE);
+        int result = kel::Base64DecodeAtMost(out.data(), text.c_str(), limit, bound);
+        ASSERT_EQ(result, bound == 90 ? 90 : -1) << wide << " " << bound << " " << limit;
+        EXPECT_EQ(std::string(out.begin(), out.begin() + bound), bytes.substr(0, bound));
+        EXPECT_EQ(out[bound], 0xEE) << wide << " " << bound << " " << limit;
+      }
+    }
+  }
+  kel::EnableAvx2CodecsForTesting(true);
 }
 
 }  // namespace

@@ -131,10 +131,10 @@ TEST(BuiltInServerKey, IsAKeyTextOf289Characters) {
 }
 
 TEST(BuiltInServerKey, VerifiesWhatTheDevelopmentKeySigns) {
-  std::string dev_public = ReadFixture("dev-only-framed-server-key.pub");
+  std::string dev_public = ReadFixture("dev-only-document-server-key.pub");
   if (dev_public != kel::kBuiltInServerKey)
     GTEST_SKIP() << "built with a deployment key (KEL_BUILTIN_SERVER_KEY)";
-  std::string pem = ReadFixture("dev-only-framed-server-key.pem");
+  std::string pem = ReadFixture("dev-only-document-server-key.pem");
   std::string content = "0,seal record accepted";
   std::string signature = Sign(pem, content);
   EXPECT_EQ(kel::crypto::VerifySignature(kel::kBuiltInServerKey, content.data(), content.size(),
@@ -146,12 +146,12 @@ TEST(BuiltInServerKey, VerifiesWhatTheDevelopmentKeySigns) {
   EXPECT_EQ(kel::crypto::VerifySignature(kel::kBuiltInServerKey, changed.data(), changed.size(),
                                          signature.c_str()),
             Outcome::kInvalid);
-  // The document server's development key is a different key.
-  std::string other = Sign(ReadFixture("dev-only-document-server-key.pem"), content);
+  // Another key's signature does not verify.
+  std::string other = Sign(ReadFixture("dev-only-other-server-key.pem"), content);
   EXPECT_EQ(kel::crypto::VerifySignature(kel::kBuiltInServerKey, content.data(), content.size(),
                                          other.c_str()),
             Outcome::kInvalid);
-  EXPECT_EQ(kel::crypto::VerifySignature(ReadFixture("dev-only-document-server-key.pub").c_str(),
+  EXPECT_EQ(kel::crypto::VerifySignature(ReadFixture("dev-only-other-server-key.pub").c_str(),
                                          content.data(), content.size(), other.c_str()),
             Outcome::kValid);
 }

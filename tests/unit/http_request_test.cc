@@ -84,8 +84,8 @@ TEST(HttpRequestTest, RendersObjectNamesAsWinInetDoes) {
     std::string target;
   };
   for (const Case &c :
-       {Case{"/", "/"}, Case{"", "/http://127.0.0.1:PORT"}, Case{"/a b", "/a%20b"},
-        Case{"//h:8080/x", "/h:8080/x"}, Case{"/x#frag", "/x#frag"}, Case{"/a/../b", "/a/../b"},
+       {Case{"/", "/"}, Case{"", "/"}, Case{"?a=1", "/?a=1"}, Case{"/a b", "/a%20b"},
+        Case{"//h:8080/x", "/h:8080/x"}, Case{"/x#frag", "/x"}, Case{"/a/../b", "/a/../b"},
         Case{"/%41", "/%41"}, Case{"/\xC4\xE3\r\n", "/%C4%E3%0D%0A"}}) {
     test::RawListener listener;
     std::string port = std::to_string(listener.port());
@@ -157,6 +157,14 @@ TEST(HttpRequestTest, FailuresToReachTheServerGiveAnEmptyBody) {
   EXPECT_EQ(Send("http://127.0.0.1:" + std::to_string(closed_port) + "/x"), "");
   EXPECT_EQ(Send("http://no-such-host.invalid/x"), "");
   EXPECT_EQ(Send("host-without-scheme/x"), "");
+
+  // A port beyond 65535 is refused, not cut to its low 16 bits: nothing
+  // reaches the server listening on those bits.
+  {
+    RecordingServer server;
+    EXPECT_EQ(Send("http://127.0.0.1:" + std::to_string(server.port() + 65536) + "/x"), "");
+    EXPECT_TRUE(server.Requests().empty());
+  }
 
   // Accepted, then closed without an answer.
   test::RawListener listener;
@@ -237,6 +245,34 @@ TEST(HttpRequestTest, AConnectionThatCannotBeOpenedTimesOut) {
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Send("http://127.0.0.1:" + std::to_string(listener.port()) + "/x"), "");
   EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(5000));
+}
+
+// The connect and stall limits are far longer than the deadline here, so
+// only the deadline can end these exchanges: one that trickles its answer
+// (never a stall), one whose server stays silent, one that never connects.
+TEST(HttpRequestTest, TheTotalDeadlineEndsAnExchangeInAnyPhase) {
+  ShortTimeouts timeouts({20000, 20, 1500});
+  CannedAnswer trickle;
+  trickle.body = Pattern(100);  // 30 s in all
+  trickle.piece_sizes = {1};
+  trickle.pause = milliseconds(300);
+  CannedAnswer silent;
+  silent.delay = milliseconds(30000);
+  RecordingServer server;
+  server.SetAnswer("/trickle", trickle);
+  server.SetAnswer("/silent", silent);
+  test::RawListener unaccepting(0);
+  ASSERT_TRUE(unaccepting.FillAcceptQueue());
+  for (const std::string &url : {server.Url("/trickle"), server.Url("/silent"),
+                                 "http://127.0.0.1:" + std::to_string(unaccepting.port()) + "/x"}) {
+    SCOPED_TRACE(url);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Send(url), "");  // never the part of the trickle that arrived
+    auto took_ms =
+        std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(took_ms, 1400);  // the deadline, not an earlier failure
+    EXPECT_LT(took_ms, 8000);  // with room for a loaded machine
+  }
 }
 
 TEST(HttpRequestTest, AnHttpsUrlIsNeverSentInClear) {

@@ -2,6 +2,7 @@
 #include "module/key_file_buffer.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <string>
@@ -59,8 +60,11 @@ TEST(KeyFileBuffer, UnreadablePathsEmptyIt) {
   TempDir dir;
   WriteFile(dir / "key", "held");
   std::filesystem::create_directory(dir / "folder");
+  // Opening a pipe would wait for a writer for ever.
+  ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
   for (const std::string &path :
-       {(dir / "missing").string(), (dir / "folder").string(), std::string("/dev/null/x")}) {
+       {(dir / "missing").string(), (dir / "folder").string(), (dir / "pipe").string(),
+        std::string("/dev/null"), std::string("/dev/null/x")}) {
     KeyFileBuffer buffer;
     buffer.Load((dir / "key").c_str());
     buffer.Load(path.c_str());

@@ -62,7 +62,7 @@ TEST(LastError, ConcurrentReportsNeverTearTheText) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 2000; ++i) {
         kel::ClearLastError();
-        kel::ReportError(t % 2 ? long_a : long_b);
+        kel::ReportError((t % 2 ? long_a : long_b).c_str());
         std::string seen = kel::LastErrorText();
         EXPECT_TRUE(seen.empty() || seen == long_a || seen == long_b);
       }

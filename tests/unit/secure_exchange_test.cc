@@ -15,6 +15,7 @@
 #include "kestro/kestro.h"
 #include "module/module_app.h"
 #include "net/http_transport.h"
+#include "seal/verdict.h"
 #include "seal_server.h"
 #include "support/loaded_kel.h"
 #include "support/temp_dir.h"
@@ -58,7 +59,7 @@ std::string Frame(const std::string &signature, const std::string &content,
 }
 
 std::string FramedSign(const std::string &content) {
-  return Sign("dev-only-framed-server-key.pem", content);
+  return Sign("dev-only-document-server-key.pem", content);
 }
 
 struct Decoded {
@@ -89,9 +90,11 @@ class SecureExchangeTest : public ::testing::Test {
 
 TEST_F(SecureExchangeTest, FramedAnswerVerifiesAgainstTheBuiltInKey) {
   std::string content = "0,0,fine";
-  Decoded decoded = Decode(Frame(FramedSign(content), content) + " trailing");
+  // ECDSA signatures differ on every call: the one signed is the one expected.
+  std::string signature = FramedSign(content);
+  Decoded decoded = Decode(Frame(signature, content) + " trailing");
   EXPECT_EQ(decoded.result, content);
-  EXPECT_EQ(decoded.signature, FramedSign(content).size() ? decoded.signature : "");
+  EXPECT_EQ(decoded.signature, signature);
   EXPECT_EQ(decoded.error, "");
 }
 
@@ -116,10 +119,14 @@ TEST_F(SecureExchangeTest, FirstTagCountsAndPayloadLengthPastTheEndTakesTheRest)
 }
 
 TEST_F(SecureExchangeTest, PayloadLengthWithoutDigitsGivesAnEmptyPayload) {
-  for (const char *field : {"00000000", "abcdefgh"}) {
-    Decoded decoded = Decode(Frame(FramedSign("x"), "x", field));
-    EXPECT_EQ(decoded.result, "") << field;
-    EXPECT_EQ(decoded.error, msg::kAnswerDecryptFailed) << field;
+  for (const std::string &body :
+       {Frame(FramedSign("x"), "x", "00000000"), Frame(FramedSign("x"), "x", "abcdefgh"),
+        // The body ends exactly behind the length field.
+        "before " + kTag + "00000010"}) {
+    Decoded decoded = Decode(body);
+    EXPECT_EQ(decoded.result, "") << body;
+    EXPECT_EQ(decoded.error, msg::kAnswerDecryptFailed) << body;
+    EXPECT_EQ(decoded.signature, "untouched") << body;
   }
 }
 
@@ -146,11 +153,41 @@ TEST_F(SecureExchangeTest, UnusableFramesEndWithTheFormatMessage) {
             Encrypt(kTag + "-0000001" + signature + "c"),
         kTag + Field8(Encrypt(kTag + "99999999" + signature).size()) +
             Encrypt(kTag + "99999999" + signature),
-        kTag + Field8(Encrypt(kTag + "0000").size()) + Encrypt(kTag + "0000")}) {
+        kTag + Field8(Encrypt(kTag + "0000").size()) + Encrypt(kTag + "0000"),
+        // A payload without the inner tag.
+        kTag + Field8(Encrypt("no tag here").size()) + Encrypt("no tag here")}) {
     Decoded decoded = Decode(body);
     EXPECT_EQ(decoded.result, "") << body;
     EXPECT_EQ(decoded.error, msg::kBadAnswerFormat) << body;
     EXPECT_EQ(decoded.signature, "untouched") << body;
+  }
+}
+
+// Every document row that fails before "sign" is read leaves the
+// signature alone.
+TEST_F(SecureExchangeTest, FailedDocumentAnswersLeaveTheSignatureUntouched) {
+  struct Row {
+    std::string body;
+    const char *error;
+  };
+  const std::string bad_sign = Sign("dev-only-document-server-key.pem", "other");
+  for (const Row &row : {
+           Row{"<other>x</other>", msg::kBadAnswerFormat},
+           Row{"<data>not base64 at all</data>", msg::kAnswerDecryptFailed},
+           Row{"<data>" + Encrypt("<a>unclosed") + "</data>", msg::kBadAnswerFormat},
+           Row{"<data>" + Encrypt("<status>0</status><order>status</order>") + "</data>",
+               msg::kBadAnswerFormat},
+           Row{"<data>" + Encrypt("<status>0</status><sign>" + bad_sign + "</sign>") + "</data>",
+               msg::kBadAnswerFormat},
+           Row{"<data>" +
+                   Encrypt("<status>0</status><order>status</order><sign>" + bad_sign + "</sign>") +
+                   "</data>",
+               msg::kAnswerNotVerified},
+       }) {
+    Decoded decoded = Decode(row.body);
+    EXPECT_EQ(decoded.result, "") << row.body;
+    EXPECT_EQ(decoded.error, row.error) << row.body;
+    EXPECT_EQ(decoded.signature, "untouched") << row.body;
   }
 }
 
@@ -186,6 +223,46 @@ TEST_F(SecureExchangeTest, OrderListSelectsTheSignedFields) {
   // The empty name is looked up too: with it, "a,,b" covers "A" + "" + "B".
   Decoded decoded = Decode(Document("<a>A</a><b>B</b><>E</>", "a,,b", "AEB"));
   EXPECT_EQ(decoded.error, msg::kBadAnswerFormat) << "verified; no result fields";
+}
+
+// "order" may name a field again and again; signed data longer than the
+// document it comes from is refused before it is built, so a small answer
+// cannot make the host hold gigabytes.
+TEST_F(SecureExchangeTest, SignedDataLongerThanItsDocumentIsAFormatFault) {
+  const std::string value(100, 'v');
+  const std::string fields = "<status>0</status><desc>d</desc><a>" + value + "</a>";
+  std::string repeated = "status,desc";
+  for (int i = 0; i < 2; ++i) repeated += ",a";
+  Decoded fits = Decode(Document(fields, repeated, "0d" + value + value));
+  EXPECT_EQ(fits.result, "0,0,d");
+  EXPECT_EQ(fits.error, "");
+
+  for (int i = 0; i < 200; ++i) repeated += ",a";
+  Decoded decoded = Decode(Document(fields, repeated, "unused"));
+  EXPECT_EQ(decoded.result, "");
+  EXPECT_EQ(decoded.error, msg::kBadAnswerFormat);
+  EXPECT_EQ(decoded.signature, "untouched");
+}
+
+// A known weakness of the protocol, pinned so that the documentation stays
+// true: the time service signs content of the caller's choice followed by
+// the date, with the key that signs verdicts, and the signed fields carry no
+// label. The signature of a time stamp on "valid seal; " then verifies a
+// document whose status is empty (read as 0) and whose description is the
+// stamped text.
+TEST_F(SecureExchangeTest, ATimeStampsSignatureVerifiesAsAVerdict) {
+  const std::string stamped = std::string("valid seal; ") + "2026-12-08 10:00:00";
+  const std::string time_stamp_signature = Sign("dev-only-document-server-key.pem", stamped);
+  Decoded decoded =
+      Decode("<data>" +
+             Encrypt("<status></status><desc>" + stamped +
+                     "</desc><order>status,desc</order><sign>" + time_stamp_signature + "</sign>") +
+             "</data>");
+  EXPECT_EQ(decoded.error, "");
+  EXPECT_EQ(decoded.result, "0,," + stamped);
+  Verdict verdict;
+  ASSERT_TRUE(ParseVerdict(decoded.result, &verdict));
+  EXPECT_EQ(verdict.status, 0);
 }
 
 struct ResultCase {
@@ -275,7 +352,8 @@ unsigned char KESTRO_CALL AcceptingVerify(const char *, const unsigned char *, i
 TEST(ServerTimeSignature, AnAnswerWithoutASignatureFailsButHandsOverBothBuffers) {
   // Only a provider that accepts anything lets an unsigned frame through.
   server::SealServerOptions options;
-  options.keys.framed_pem = test::FixtureFile("dev-only-framed-server-key.pem");
+  options.keys.framed_pem = test::FixtureFile("dev-only-document-server-key.pem");
+  options.test_hooks = true;
   server::SealServer server(options);
   ASSERT_TRUE(server.Start());
   crypto::Provider provider = {Gen_Random_String, AES_Encryption,  AES_Decryption,
@@ -299,6 +377,7 @@ int KESTRO_CALL FailingRandom(char *, int) { return -1; }
 
 TEST(ResponseKey, AKeyThatCannotBeDrawnIsNeverSent) {
   server::SealServerOptions options;
+  options.kept_requests = 1;
   server::SealServer server(options);
   ASSERT_TRUE(server.Start());
   crypto::Provider provider = {FailingRandom,     AES_Encryption,  AES_Decryption,
@@ -313,6 +392,7 @@ TEST(ResponseKey, AKeyThatCannotBeDrawnIsNeverSent) {
 
 TEST(Timeouts, AnAnswerSlowerThanTheTimeoutIsAFailedExchange) {
   server::SealServerOptions options;
+  options.test_hooks = true;
   server::SealServer server(options);
   ASSERT_TRUE(server.Start());
   TransportTimeouts previous = SetTransportTimeoutsForTesting({2000, 1});

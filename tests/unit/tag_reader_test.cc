@@ -1,4 +1,6 @@
 #include <cstdint>
+#include <cstring>
+#include <iterator>
 #include <random>
 #include <string>
 #include <utility>
@@ -7,6 +9,11 @@
 #include "doc/flat_tag_reader.h"
 #include "doc/tag_reader_handle.h"
 #include "gtest/gtest.h"
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 namespace kel {
 namespace {
@@ -70,6 +77,22 @@ const std::vector<ParseCase> &ParseCases() {
        "<\xC0\xA1>x</\xC0\xA1>",
        true,
        {{"\xC0\xA1", "x"}, {"\xC0", nullptr}}},
+      {"last wins among names out of order",
+       "<b>1</b><a>2</a><>3</><b>4</b><a>5</a><c>6</c><>7</>",
+       true,
+       {{"a", "5"}, {"b", "4"}, {"c", "6"}, {"", "7"}, {"d", nullptr}}},
+      {"a name that starts another is no match",
+       "<ab>1</ab><a>2</a><abc>3</abc>",
+       true,
+       {{"a", "2"}, {"ab", "1"}, {"abc", "3"}, {"abcd", nullptr}, {"b", nullptr}}},
+      {"bytes above 0x7F name like any other",
+       "<\xFF>1</\xFF><\x01>2</\x01><\x7F>3</\x7F>",
+       true,
+       {{"\xFF", "1"}, {"\x01", "2"}, {"\x7F", "3"}, {"\x80", nullptr}}},
+      {"fault keeps the last of each name before it",
+       "<b>1</b><a>2</a><b>3</b><a>4",
+       false,
+       {{"a", "2"}, {"b", "3"}}},
   };
   return cases;
 }
@@ -116,6 +139,100 @@ TEST(FlatTagReaderTest, ReadsUpToFirstZeroWhateverTheLength) {
   EXPECT_EQ(reader.Get("b"), nullptr);
   EXPECT_EQ(reader.Get(nullptr), nullptr);
 }
+
+// Many elements (more than the reader remembers between its two passes),
+// names repeated in any order, values with escapes of every kind: each name
+// gives the last value written under it. The same document cut inside an
+// element keeps what came before the cut. One reader reads them all, so a
+// name missing from a document must not come back from an earlier one.
+TEST(FlatTagReaderTest, ManyElementsGiveTheLastValueOfEachName) {
+  static const char *const kNames[] = {"", "a", "ab", "b", "k_>", "\xC0"};
+  static const char kAlphabet[] = {'_', '<', '>', '/', 'a'};
+  std::mt19937 random(20240611);
+  auto pick = [&random](std::size_t count) { return static_cast<std::size_t>(random() % count); };
+  FlatTagReader reader;
+  for (int round = 0; round < 40; ++round) {
+    std::string document;
+    std::vector<std::size_t> starts;
+    std::vector<std::pair<std::string, std::string>> written;
+    for (std::size_t i = 0, count = 17 + pick(120); i < count; ++i) {
+      // Every other document leaves out the last name.
+      std::string name = kNames[pick(std::size(kNames) - round % 2)];
+      std::string value(pick(12), ' ');
+      for (char &byte : value) byte = kAlphabet[pick(std::size(kAlphabet))];
+      if (!value.empty() && value.back() == '_') value += 'a';  // Would escape the closing '<'.
+      starts.push_back(document.size());
+      document += "<" + name + ">";
+      for (char byte : value) {
+        if (byte == '<' || byte == '>') document += '_';
+        document += byte;
+      }
+      document += "</" + name + ">";
+      written.emplace_back(name, value);
+    }
+    starts.push_back(document.size());  // Element i runs up to starts[i + 1].
+    std::size_t cut_element = pick(written.size());
+    std::size_t cut =
+        starts[cut_element] + 1 + pick(starts[cut_element + 1] - starts[cut_element] - 1);
+    const std::pair<std::string, std::size_t> texts[] = {{document, written.size()},
+                                                         {document.substr(0, cut), cut_element}};
+    for (const auto &[text, stored] : texts) {
+      SCOPED_TRACE(text);
+      EXPECT_EQ(reader.Parse(text.c_str(), 0), stored == written.size());
+      for (const char *name : kNames) {
+        const std::string *last = nullptr;
+        for (std::size_t i = 0; i < stored; ++i) {
+          if (written[i].first == name) last = &written[i].second;
+        }
+        const char *value = reader.Get(name);
+        if (last == nullptr) {
+          EXPECT_EQ(value, nullptr) << name;
+        } else {
+          ASSERT_NE(value, nullptr) << name;
+          EXPECT_EQ(value, *last) << name;
+        }
+      }
+    }
+  }
+}
+
+#if defined(__linux__)
+// Names and values past 4 GiB do not fit the reader's 32-bit offsets. The
+// text is one 1 MiB page of 'x' mapped over and over between a head and a
+// tail, so that it takes no memory: "<b>1</b><a>xxx...(over 4 GiB)</a>".
+// The element that crosses the limit is a fault; the one before it stays.
+TEST(FlatTagReaderTest, ElementsPastFourGibAreAFault) {
+  constexpr std::size_t kPage = std::size_t{1} << 20;
+  constexpr std::size_t kPages = (std::size_t{4} << 30) / kPage + 2;
+  int file = memfd_create("tag-reader-text", 0);
+  ASSERT_GE(file, 0);
+  ASSERT_EQ(ftruncate(file, 3 * kPage), 0);
+  // Page 0 of the file is the head, page 1 the filling, page 2 the tail.
+  auto *pages =
+      static_cast<char *>(mmap(nullptr, 3 * kPage, PROT_READ | PROT_WRITE, MAP_SHARED, file, 0));
+  ASSERT_NE(pages, MAP_FAILED);
+  std::memset(pages, 'x', 3 * kPage);
+  std::memcpy(pages, "<b>1</b><a>", 11);
+  std::memcpy(pages + 3 * kPage - 5, "</a>", 5);
+  auto *text = static_cast<char *>(
+      mmap(nullptr, kPages * kPage, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
+  ASSERT_NE(text, MAP_FAILED);
+  for (std::size_t i = 0; i < kPages; ++i) {
+    off_t page = i == 0 ? 0 : (i + 1 == kPages ? 2 : 1);
+    ASSERT_EQ(mmap(text + i * kPage, kPage, PROT_READ, MAP_SHARED | MAP_FIXED, file,
+                   page * static_cast<off_t>(kPage)),
+              text + i * kPage);
+  }
+
+  FlatTagReader reader;
+  EXPECT_FALSE(reader.Parse(text, 0));
+  EXPECT_STREQ(reader.Get("b"), "1");
+  EXPECT_EQ(reader.Get("a"), nullptr);
+  munmap(text, kPages * kPage);
+  munmap(pages, 3 * kPage);
+  close(file);
+}
+#endif
 
 TEST(TagReaderHandleTest, ForwardsToItsReader) {
   TagReaderHandle handle;

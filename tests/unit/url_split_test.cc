@@ -37,20 +37,30 @@ INSTANTIATE_TEST_SUITE_P(
                       // searched behind "://", not inside "http".
                       SplitCase{"http://h:8080/x", "h", 8080, "x", false},
                       SplitCase{"http://t/x", "t", 80, "x", false},
-                      // The query string and fragment stay in the target.
+                      // The query string stays in the target; a fragment is never sent.
                       SplitCase{"http://host/seal/check.asp?a=1&b=2#end", "host", 80,
-                                "seal/check.asp?a=1&b=2#end", false},
-                      // No '/' behind the host: the target is the whole URL.
-                      SplitCase{"http://host:8080", "host", 8080, "http://host:8080", false},
-                      SplitCase{"http://host?x=1", "host", 80, "http://host?x=1", false},
+                                "seal/check.asp?a=1&b=2", false},
+                      SplitCase{"http://host/x?a=#b/c", "host", 80, "x?a=", false},
+                      // No path behind the host: the root, or the query that follows.
+                      SplitCase{"http://host:8080", "host", 8080, "", false},
+                      SplitCase{"http://host?x=1/y", "host", 80, "?x=1/y", false},
+                      SplitCase{"http://host#x/y", "host", 80, "", false},
                       SplitCase{"http://host/", "host", 80, "", false},
                       SplitCase{"http://user:pw@host:81/x", "host", 81, "x", false},
                       SplitCase{"ftp://host:21/x", "host", 21, "x", false},
-                      // The port as atoi reads it; the connection takes its low 16 bits.
+                      // A port is 1 to 65535 in decimal digits; any other text gives 0,
+                      // which no request is sent to.
                       SplitCase{"http://host:/x", "host", 80, "x", false},
+                      SplitCase{"http://host:65535/x", "host", 65535, "x", false},
+                      SplitCase{"http://host:00080/x", "host", 80, "x", false},
                       SplitCase{"http://host:abc/x", "host", 0, "x", false},
-                      SplitCase{"http://host:-1/x", "host", -1, "x", false},
-                      SplitCase{"http://host:99999999999/x", "host", 2147483647, "x", false},
+                      SplitCase{"http://host:80abc/x", "host", 0, "x", false},
+                      SplitCase{"http://host:-1/x", "host", 0, "x", false},
+                      SplitCase{"http://host:+80/x", "host", 0, "x", false},
+                      SplitCase{"http://host:0/x", "host", 0, "x", false},
+                      SplitCase{"http://host:65536/x", "host", 0, "x", false},
+                      SplitCase{"http://host:83626/x", "host", 0, "x", false},
+                      SplitCase{"http://host:99999999999/x", "host", 0, "x", false},
                       SplitCase{"http://[::1]:8080/x", "[::1]", 8080, "x", false},
                       // https goes over TLS, to port 443 unless the URL names another.
                       SplitCase{"https://h/x", "h", 443, "x", true},
@@ -60,6 +70,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SplitCase{"host:8080/x", "", 80, "x", false},
                       SplitCase{"//host/x", "", 80, "/host/x", false},
                       SplitCase{"no-slash", "", 80, "no-slash", false},
+                      // Bytes that are letters only in some locales make no scheme.
+                      SplitCase{"\xE9ttp://host/x", "", 80, "/host/x", false},
                       SplitCase{"", "", 80, "", false}));
 
 TEST(UrlSplitTest, HostNamesOf260BytesOrMoreYieldNoHost) {

@@ -14,6 +14,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -22,94 +23,10 @@
 #include <vector>
 
 #include "api/messages.h"
+#include "harness.h"
 #include "kel/kel.h"
 
 namespace {
-
-// ---- A minimal check harness ---------------------------------------------
-
-bool g_case_failed = false;
-
-void Check(bool ok, const char *what, int line) {
-  if (ok) return;
-  std::printf("    line %d: %s\n", line, what);
-  g_case_failed = true;
-}
-#define CHECK(condition) Check((condition), #condition, __LINE__)
-
-struct Tally {
-  int passed = 0;
-  int failed = 0;
-};
-
-void RunCase(Tally *tally, const char *name, const std::function<void()> &body) {
-  g_case_failed = false;
-  body();
-  std::printf("[%s] %s\n", g_case_failed ? "FAIL" : " OK ", name);
-  ++(g_case_failed ? tally->failed : tally->passed);
-}
-
-// ---- The library, loaded ---------------------------------------------------
-
-#define KEL_EXPORTS(X)   \
-  X(AESDecryption, 1)    \
-  X(AESEncryption, 2)    \
-  X(BinToHex, 3)         \
-  X(GetCiphertext, 4)    \
-  X(GetLastErr, 5)       \
-  X(GetRadomString, 6)   \
-  X(GetServerTime, 7)    \
-  X(HexToBin, 8)         \
-  X(ReleaseBuf, 9)       \
-  X(SendSealRecord, 10)  \
-  X(VerifySeal, 11)      \
-  X(VerifyTimeStamp, 12) \
-  X(from64tobits, 13)    \
-  X(to64frombits, 14)
-
-struct Kel {
-  HMODULE module = nullptr;
-#define KEL_MEMBER(name, ordinal) decltype(&::Kel_##name) name = nullptr;
-  KEL_EXPORTS(KEL_MEMBER)
-#undef KEL_MEMBER
-
-  // Copies a library-owned buffer and releases it; "<null>" for null.
-  std::string Take(char *buffer) {
-    if (buffer == nullptr) return "<null>";
-    std::string text(buffer);
-    ReleaseBuf(buffer);
-    return text;
-  }
-  std::string LastError() { return Take(GetLastErr()); }
-};
-
-template <typename Function>
-bool Resolve(HMODULE module, const char *name, Function *function) {
-  *function = reinterpret_cast<Function>(reinterpret_cast<void *>(GetProcAddress(module, name)));
-  return *function != nullptr;
-}
-
-// Loads the Kel.dll in `folder`; DllMain reads pubkey.key as the library
-// starts. False when the library or one of its exports is missing.
-bool Load(const std::string &folder, Kel *kel) {
-  *kel = Kel();
-  kel->module = LoadLibraryA((folder + "\\Kel.dll").c_str());
-  if (kel->module == nullptr) return false;
-  bool all = true;
-#define KEL_RESOLVE(name, ordinal) all = Resolve(kel->module, "Kel_" #name, &kel->name) && all;
-  KEL_EXPORTS(KEL_RESOLVE)
-#undef KEL_RESOLVE
-  return all;
-}
-
-// Unloads the library completely, so that the next Load starts it afresh.
-bool Unload(Kel *kel) {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(kel->module, path, MAX_PATH);
-  FreeLibrary(kel->module);
-  kel->module = nullptr;
-  return GetModuleHandleA(path) == nullptr;
-}
 
 // ---- Files and folders -------------------------------------------------------
 
@@ -131,15 +48,33 @@ std::string OwnFolder() {
   return text.substr(0, text.rfind('\\'));
 }
 
-// A scratch folder under the user's temporary folder, removed at the end.
+// A folder name that is not ASCII in the ANSI code page `codepage`: 电子印章
+// in GBK for 936, "café€" for 1252; plain ASCII for any other.
+std::string NonAsciiName(UINT codepage) {
+  if (codepage == 936) return "\xB5\xE7\xD7\xD3\xD3\xA1\xD5\xC2";
+  if (codepage == 1252) return "caf\xE9\x80";
+  return "plain";
+}
+
+bool HasNonAsciiByte(const std::string &text) {
+  for (char ch : text)
+    if (static_cast<unsigned char>(ch) >= 0x80) return true;
+  return false;
+}
+
+// A scratch folder under the user's temporary folder, removed at the end. Its
+// name is not ASCII in the process's code page, so every library copy and
+// key file below it lies in such a folder.
 class ScratchFolders {
  public:
   ScratchFolders() {
     char temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temp);
-    root_ = std::string(temp) + "kel-windows-tests-" + std::to_string(GetCurrentProcessId());
+    root_ = std::string(temp) + "kel-windows-tests-" + std::to_string(GetCurrentProcessId()) + "-" +
+            NonAsciiName(GetACP());
     CreateDirectoryA(root_.c_str(), nullptr);
   }
+  const std::string &Root() const { return root_; }
   ~ScratchFolders() {
     for (auto it = files_.rbegin(); it != files_.rend(); ++it) DeleteFileA(it->c_str());
     for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) RemoveDirectoryA(it->c_str());
@@ -257,11 +192,16 @@ void ServerTime(Context &c) {
   const std::string content = "contract #42 \xD6\xD0";  // a GBK byte pair included
   char *time_buffer = nullptr;
   char *signature_buffer = nullptr;
-  // A framed answer gives a time too (its signature is the framed key's).
+  // A framed answer gives a time too, signed by the server's one key: it
+  // verifies against pubkey.key like a document answer's.
   CHECK(c.kel.GetServerTime(&time_buffer, &signature_buffer, content.c_str(),
                             c.Url("format=framed").c_str()) == 0);
-  CHECK(IsTimeText(c.kel.Take(time_buffer)));
-  CHECK(c.kel.Take(signature_buffer) != "<null>");
+  {
+    std::string time = c.kel.Take(time_buffer);
+    std::string signature = c.kel.Take(signature_buffer);
+    CHECK(IsTimeText(time));
+    CHECK(c.kel.VerifyTimeStamp(content.c_str(), time.c_str(), signature.c_str()) == 0);
+  }
   {
     // A document answer's time verifies against pubkey.key.
     CHECK(c.kel.GetServerTime(&time_buffer, &signature_buffer, content.c_str(), c.Url().c_str()) ==
@@ -392,17 +332,21 @@ void LastErrorAndRelease(Kel &kel) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: kel_windows_tests SERVER_URL FIXTURES_DIR\n");
+  if (argc != 3 && argc != 4) {
+    std::fprintf(stderr, "usage: kel_windows_tests SERVER_URL FIXTURES_DIR [CODE_PAGE]\n");
     return 2;
   }
+  // With an expected ANSI code page, the run must have it, and must run from
+  // a folder whose name is not ASCII in it: a locale that Wine names but
+  // cannot load would silently test ASCII paths only.
+  const UINT expected_codepage = argc == 4 ? static_cast<UINT>(std::atoi(argv[3])) : 0;
   Context context;
   context.server = argv[1];
   const std::string fixtures = argv[2];
   const std::string document_key = ReadFile(fixtures + "\\dev-only-document-server-key.pub");
-  const std::string framed_key = ReadFile(fixtures + "\\dev-only-framed-server-key.pub");
+  const std::string other_key = ReadFile(fixtures + "\\dev-only-other-server-key.pub");
   const std::string dll = OwnFolder() + "\\Kel.dll";
-  if (document_key.empty() || framed_key.empty()) {
+  if (document_key.empty() || other_key.empty()) {
     std::fprintf(stderr, "cannot read the development keys in %s\n", fixtures.c_str());
     return 2;
   }
@@ -416,16 +360,26 @@ int main(int argc, char **argv) {
   std::string cwd_good = scratch.Folder("cwd-good");
   std::string cwd_wrong = scratch.Folder("cwd-wrong");
   std::string cwd_none = scratch.Folder("cwd-none");
+  std::string traced = scratch.Folder("traced");
   bool ready = scratch.CopyIn(dll, bare, "Kel.dll") && scratch.CopyIn(dll, beside, "Kel.dll") &&
+               scratch.CopyIn(dll, traced, "Kel.dll") &&
+               scratch.Put(traced, "pubkey.key", document_key) &&
                scratch.Put(beside, "pubkey.key", document_key) &&
                scratch.Put(cwd_good, "pubkey.key", document_key) &&
-               scratch.Put(cwd_wrong, "pubkey.key", framed_key);
+               scratch.Put(cwd_wrong, "pubkey.key", other_key);
   if (!ready) {
     std::fprintf(stderr, "cannot prepare the scratch folders\n");
     return 2;
   }
 
   Tally tally;
+  if (expected_codepage != 0) {
+    RunCase(&tally, "the run's ANSI code page, and folders whose names are not ASCII in it", [&] {
+      CHECK(GetACP() == expected_codepage);
+      CHECK(HasNonAsciiByte(OwnFolder()));
+      CHECK(HasNonAsciiByte(scratch.Root()));
+    });
+  }
   // Verifies a document answer with whatever key the library loaded.
   auto document_verdict = [&](Kel &kel, int *status) {
     return kel.VerifySeal(context.Url("format=document").c_str(), "Acme", "S-1", "t", 1, status);
@@ -470,6 +424,44 @@ int main(int argc, char **argv) {
     CHECK(kel.VerifyTimeStamp("content", "2026-01-01 00:00:00", "c2ln") == 1);
     CHECK(kel.LastError() == kel::msg::kNoPublicKey);
     CHECK(Unload(&kel));
+  });
+
+  RunCase(&tally, "KEL_TRACE: a line per exchange, with WinINet's own error", [&] {
+    // Read as the library starts. The file's path is ASCII: Wine's
+    // GetEnvironmentVariableA cuts a value with double-byte characters short
+    // (it counts UTF-16 units), which Windows does not.
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    const std::string trace =
+        std::string(temp) + "kel-trace-" + std::to_string(GetCurrentProcessId()) + ".txt";
+    SetEnvironmentVariableA("KEL_TRACE", trace.c_str());
+    Kel kel;
+    CHECK(Load(traced, &kel));
+    SetEnvironmentVariableA("KEL_TRACE", nullptr);
+    int status = 7;
+    CHECK(kel.VerifySeal(context.Url().c_str(), "Acme", "S-1", "t", 1, &status) == 0);
+    kel.VerifySeal(context.Url("fault=bad-signature").c_str(), "Acme", "S-1", "t", 1, &status);
+    kel.VerifySeal("http://127.0.0.1:1/", "Acme", "S-1", "t", 1, &status);
+    CHECK(Unload(&kel));
+    const std::string text = ReadFile(trace);
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+      lines.push_back(text.substr(start, end - start));
+    }
+    const char *expected[] = {" start key_file=", " exchange result=ok format=document status=200 ",
+                              " exchange result=not-verified format=document ",
+                              " exchange result=unreachable format=none status=0 "};
+    CHECK(lines.size() == 4);
+    for (std::size_t i = 0; i < lines.size() && i < 4; ++i) {
+      bool found = lines[i].find(expected[i]) != std::string::npos;
+      if (!found) std::printf("    %s\n", lines[i].c_str());
+      CHECK(found);
+    }
+    CHECK(lines.size() == 4 &&
+          lines[3].find("error=\"HttpSendRequestA failed: error ") != std::string::npos);
+    CHECK(text.find("Acme") == std::string::npos);
+    DeleteFileA(trace.c_str());
   });
 
   SetCurrentDirectoryA(cwd_none.c_str());

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -19,7 +20,10 @@ bool ReadInput(const std::string &path, std::string *data, std::string *error) {
     }
     return true;
   }
-  std::ifstream in(path, std::ios::binary);
+  // A file name given on the command line is in the argument character set:
+  // UTF-8 on Windows, where u8path opens it by its wide name; elsewhere the
+  // bytes are taken as they are.
+  std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
   if (!in) {
     *error = "cannot read " + path;
     return false;

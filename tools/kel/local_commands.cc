@@ -39,6 +39,31 @@ std::string WithoutLineBreaks(const std::string &text) {
   return joined;
 }
 
+bool IsBase64Digit(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+         c == '/';
+}
+
+// Why `text` is not standard, padded base64, or null when it is. The library
+// stops after a group that ends with '=' and skips a leading "+ ", dropping
+// the rest without a word; kel refuses such input instead.
+const char *NotBase64Reason(const std::string &text) {
+  std::size_t padding = 0;
+  for (char c : text) {
+    if (c == '=') {
+      ++padding;
+    } else if (!IsBase64Digit(c)) {
+      return "the input holds a character that is not base64";
+    } else if (padding > 0) {
+      return "the input goes on after the padding (=) that ends base64 text";
+    }
+  }
+  if (text.size() % 4 != 0 || padding > 2) {
+    return "the input is not base64 text: its length is not a whole number of 4-character groups";
+  }
+  return nullptr;
+}
+
 bool IsHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
@@ -72,7 +97,8 @@ void AddBase64(CLI::App &app, const Output &output, int *exit_code) {
   decode->add_option("file", *decode_path, kInputHelp);
   decode->footer(
       Footer("Line breaks in the input are removed first, so that wrapped base64\n"
-             "decodes whole.",
+             "decodes whole. Anything else that is not standard, padded base64 (another\n"
+             "character, or text after the closing =) is refused, not dropped.",
              "echo QUJD | kel base64 decode     # prints ABC",
              "0 success, 2 bad usage or input that is not base64"));
   decode->callback([decode_path, &output, exit_code] {
@@ -87,9 +113,8 @@ void AddBase64(CLI::App &app, const Output &output, int *exit_code) {
       *exit_code = report.Finish(kExitOk);
       return;
     }
-    if (text.find('\0') != std::string::npos) {
-      // The library would stop at the zero byte and drop the rest.
-      *exit_code = report.Fail(kExitFailed, "the input is not base64 text");
+    if (const char *reason = NotBase64Reason(text)) {
+      *exit_code = report.Fail(kExitFailed, reason);
       return;
     }
     std::vector<unsigned char> bytes(text.size() / 4 * 3 + 3);

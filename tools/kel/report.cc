@@ -53,17 +53,22 @@ std::string JsonString(const std::string &utf8) {
   return out + "\"";
 }
 
-void Report::Text(const std::string &name, const std::string &value) {
-  items_.push_back({name, value, JsonString(output_.terminal.ToUtf8(value))});
+std::string Report::CodesetOf(const std::string &bytes) const {
+  return MessageMeaning(bytes) != nullptr ? "GBK" : output_.Wire();
 }
 
-void Report::LibraryText(const std::string &name, const std::string &gbk) {
-  std::string plain = output_.terminal.FromGbk(gbk);
-  if (const char *meaning = MessageMeaning(gbk)) plain += std::string(" (") + meaning + ")";
-  items_.push_back({name, plain, JsonString(TerminalText::GbkToUtf8(gbk))});
-  if (const char *meaning = MessageMeaning(gbk)) {
-    items_.push_back({name + "_meaning", "", JsonString(meaning)});
-  }
+void Report::Text(const std::string &name, const std::string &value) {
+  items_.push_back(
+      {name, output_.terminal.Display(value), JsonString(output_.terminal.ToUtf8(value))});
+}
+
+void Report::LibraryText(const std::string &name, const std::string &bytes) {
+  const std::string codeset = CodesetOf(bytes);
+  std::string plain = output_.terminal.Show(bytes, codeset);
+  const char *meaning = MessageMeaning(bytes);
+  if (meaning != nullptr) plain += std::string(" (") + meaning + ")";
+  items_.push_back({name, plain, JsonString(TerminalText::ToUtf8From(bytes, codeset))});
+  if (meaning != nullptr) items_.push_back({name + "_meaning", "", JsonString(meaning)});
 }
 
 void Report::Number(const std::string &name, long long value) {
@@ -80,21 +85,21 @@ void Report::Data(const std::string &data, bool is_text) {
   data_is_text_ = is_text;
 }
 
-int Report::FailWithLibraryMessage(int exit_code, const std::string &gbk) {
-  if (gbk.empty()) return Fail(exit_code, "the library gave no reason");
+int Report::FailWithLibraryMessage(int exit_code, const std::string &bytes) {
+  if (bytes.empty()) return Fail(exit_code, "the library gave no reason");
+  const std::string codeset = CodesetOf(bytes);
+  const char *meaning = MessageMeaning(bytes);
   failed_ = true;
-  error_plain_ = output_.terminal.FromGbk(gbk);
-  if (const char *meaning = MessageMeaning(gbk)) error_plain_ += std::string(" (") + meaning + ")";
-  items_.push_back({"error", "", JsonString(TerminalText::GbkToUtf8(gbk))});
-  if (const char *meaning = MessageMeaning(gbk)) {
-    items_.push_back({"error_meaning", "", JsonString(meaning)});
-  }
+  error_plain_ = output_.terminal.Show(bytes, codeset);
+  if (meaning != nullptr) error_plain_ += std::string(" (") + meaning + ")";
+  items_.push_back({"error", "", JsonString(TerminalText::ToUtf8From(bytes, codeset))});
+  if (meaning != nullptr) items_.push_back({"error_meaning", "", JsonString(meaning)});
   return Finish(exit_code);
 }
 
 int Report::Fail(int exit_code, const std::string &message) {
   failed_ = true;
-  error_plain_ = message;
+  error_plain_ = output_.terminal.Display(message);
   items_.push_back({"error", "", JsonString(output_.terminal.ToUtf8(message))});
   return Finish(exit_code);
 }

@@ -17,7 +17,12 @@ constexpr int kExitFailed = 2;    // bad usage or a failed exchange
 
 struct Output {
   bool json = false;
-  TerminalText terminal{"UTF-8"};
+  std::string encoding = "gbk";  // --encoding: gbk or utf-8
+  TerminalText terminal{"UTF-8", "UTF-8"};
+
+  // The character set of the texts exchanged with the library and the
+  // server (the library's own messages are GBK whatever this says).
+  std::string Wire() const { return encoding == "utf-8" ? "UTF-8" : "GBK"; }
 };
 
 class Report {
@@ -25,11 +30,12 @@ class Report {
   Report(std::string command, const Output &output)
       : command_(std::move(command)), output_(output) {}
 
-  // A field in the terminal's character set (or ASCII).
+  // A field of kel's own, in the argument character set (or ASCII).
   void Text(const std::string &name, const std::string &value);
-  // A field that holds GBK bytes from the library or the server; a fixed
-  // message of the library is followed by its English meaning.
-  void LibraryText(const std::string &name, const std::string &gbk);
+  // A field that holds bytes from the library or the server: a fixed message
+  // of the library (GBK) is followed by its English meaning, other texts are
+  // read in the wire character set.
+  void LibraryText(const std::string &name, const std::string &bytes);
   void Number(const std::string &name, long long value);
   void Flag(const std::string &name, bool value);
 
@@ -37,9 +43,9 @@ class Report {
   // "text", or as "hex" and "length" for bytes.
   void Data(const std::string &data, bool is_text);
 
-  // A failure with the library's message (GBK) or kel's own (terminal
-  // text): printed to standard error, or in JSON as "error".
-  int FailWithLibraryMessage(int exit_code, const std::string &gbk);
+  // A failure with the library's message (as LibraryText) or kel's own (as
+  // Text): printed to standard error, or in JSON as "error".
+  int FailWithLibraryMessage(int exit_code, const std::string &bytes);
   int Fail(int exit_code, const std::string &message);
 
   // A hint printed to standard error, or in JSON as "hint".
@@ -49,6 +55,9 @@ class Report {
   int Finish(int exit_code);
 
  private:
+  // The character set of `bytes` from the library or the server.
+  std::string CodesetOf(const std::string &bytes) const;
+
   struct Item {
     std::string name;
     std::string plain;  // as printed on the terminal

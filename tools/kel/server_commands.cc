@@ -16,25 +16,26 @@ std::string LocalTimeText() {
   return time.text();
 }
 
-// Converts the named arguments to GBK in place; on failure returns the
-// name of the first that does not convert.
-bool ArgumentsToGbk(const TerminalText &terminal,
-                    std::initializer_list<std::pair<const char *, std::string *>> arguments,
-                    std::string *bad) {
+// Converts the named arguments to the wire character set in place; on
+// failure returns the name of the first that does not convert.
+bool ArgumentsToWire(const Output &output,
+                     std::initializer_list<std::pair<const char *, std::string *>> arguments,
+                     std::string *bad) {
   for (const auto &[name, text] : arguments) {
-    std::string gbk;
-    if (!terminal.ToGbk(*text, &gbk)) {
+    std::string bytes;
+    if (!output.terminal.Encode(*text, output.Wire(), &bytes)) {
       *bad = name;
       return false;
     }
-    *text = gbk;
+    *text = bytes;
   }
   return true;
 }
 
 int BadText(Report &report, const Output &output, const std::string &option) {
-  return report.Fail(kExitFailed, option + " holds text that is not " + output.terminal.codeset() +
-                                      " or has no GBK form");
+  return report.Fail(kExitFailed, option + " holds text that is not " +
+                                      output.terminal.argument_codeset() + " or has no " +
+                                      output.Wire() + " form");
 }
 
 // A result text in the verdict form "X,status,description": the status
@@ -73,8 +74,8 @@ void AddVerifySeal(CLI::App &app, const Output &output, int *exit_code) {
     Report report("verify-seal", output);
     if (options->time.empty()) options->time = LocalTimeText();
     std::string bad;
-    if (!ArgumentsToGbk(
-            output.terminal,
+    if (!ArgumentsToWire(
+            output,
             {{"--name", &options->name}, {"--id", &options->id}, {"--time", &options->time}},
             &bad)) {
       *exit_code = BadText(report, output, bad);
@@ -117,11 +118,11 @@ void AddSendRecord(CLI::App &app, const Output &output, int *exit_code) {
   command->callback([options, &output, exit_code] {
     Report report("send-record", output);
     std::string bad;
-    if (!ArgumentsToGbk(output.terminal,
-                        {{"--user", &options->user},
-                         {"--seal", &options->seal},
-                         {"--remark", &options->remark}},
-                        &bad)) {
+    if (!ArgumentsToWire(output,
+                         {{"--user", &options->user},
+                          {"--seal", &options->seal},
+                          {"--remark", &options->remark}},
+                         &bad)) {
       *exit_code = BadText(report, output, bad);
       return;
     }
@@ -161,7 +162,7 @@ void AddServerTime(CLI::App &app, const Output &output, int *exit_code) {
   command->callback([options, &output, exit_code] {
     Report report("server-time", output);
     std::string bad;
-    if (!ArgumentsToGbk(output.terminal, {{"--content", &options->content}}, &bad)) {
+    if (!ArgumentsToWire(output, {{"--content", &options->content}}, &bad)) {
       *exit_code = BadText(report, output, bad);
       return;
     }
@@ -176,7 +177,7 @@ void AddServerTime(CLI::App &app, const Output &output, int *exit_code) {
     }
     report.Text("source", local ? "local clock" : "server");
     report.LibraryText("time", time.text());
-    if (!signature.empty()) report.Text("signature", signature.text());
+    if (!signature.empty()) report.LibraryText("signature", signature.text());
     *exit_code = report.Finish(kExitOk);
   });
 }
@@ -202,11 +203,11 @@ void AddVerifyTimestamp(CLI::App &app, const Output &output, int *exit_code) {
   command->callback([options, &output, exit_code] {
     Report report("verify-timestamp", output);
     std::string bad;
-    if (!ArgumentsToGbk(output.terminal,
-                        {{"--content", &options->content},
-                         {"--time", &options->time},
-                         {"--signature", &options->signature}},
-                        &bad)) {
+    if (!ArgumentsToWire(output,
+                         {{"--content", &options->content},
+                          {"--time", &options->time},
+                          {"--signature", &options->signature}},
+                         &bad)) {
       *exit_code = BadText(report, output, bad);
       return;
     }

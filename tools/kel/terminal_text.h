@@ -1,10 +1,13 @@
-// Conversion between the library's GBK texts and the terminal's encoding.
+// Conversion between the texts kel exchanges with the library and the
+// terminal's character set.
 //
 // The library takes and gives narrow texts in the host's code page, GBK for
-// Chinese text, and its own messages are GBK bytes. kel converts what it
-// prints from GBK to the terminal's character set and the texts it is given
-// from the terminal's character set to GBK, so that a name typed on a UTF-8
-// terminal reaches the server as the GBK bytes a Windows host would send.
+// Chinese text, and its own messages are GBK bytes. kel sends the texts it is
+// given on the command line in the chosen wire character set (GBK unless
+// --encoding utf-8 says otherwise), so that a name typed on a UTF-8 terminal
+// reaches the server as the bytes a Windows host would send, and reads the
+// server's texts back in it. What it prints is converted to the terminal's
+// character set, with control bytes from the server shown as \xNN.
 #ifndef KEL_TOOLS_KEL_TERMINAL_TEXT_H_
 #define KEL_TOOLS_KEL_TERMINAL_TEXT_H_
 
@@ -12,35 +15,43 @@
 
 namespace kel::cli {
 
-// The character set of the terminal from the locale (call setlocale first).
-// The C and POSIX locales, whose character set is plain ASCII, and character
-// sets that iconv does not know are taken as UTF-8.
-std::string TerminalCodeset();
-
 class TerminalText {
  public:
-  explicit TerminalText(std::string codeset) : codeset_(std::move(codeset)) {}
+  // Arguments are read in `argument_codeset`, output is printed in
+  // `output_codeset` (see platform.h).
+  TerminalText(std::string argument_codeset, std::string output_codeset)
+      : argument_codeset_(std::move(argument_codeset)),
+        output_codeset_(std::move(output_codeset)) {}
 
-  const std::string &codeset() const { return codeset_; }
+  const std::string &argument_codeset() const { return argument_codeset_; }
 
-  // GBK bytes for printing on the terminal. Characters the terminal cannot
-  // show are approximated by iconv; bytes that are not GBK appear as \xNN.
-  std::string FromGbk(const std::string &gbk) const;
+  // Bytes in `codeset` (GBK or UTF-8) from the library or the server, for
+  // printing: control bytes are escaped as \xNN (a text must not move the
+  // cursor or drive the terminal), bytes that are not in `codeset` appear as
+  // \xNN, and characters the terminal cannot show are approximated.
+  std::string Show(const std::string &bytes, const std::string &codeset) const;
 
-  // GBK bytes as UTF-8, for JSON output (\xNN for bytes that are not GBK).
-  static std::string GbkToUtf8(const std::string &gbk);
+  // Bytes in `codeset` as UTF-8, for JSON output (\xNN for invalid bytes).
+  static std::string ToUtf8From(const std::string &bytes, const std::string &codeset);
 
-  // Terminal text as UTF-8, for JSON output.
+  // kel's own text (in the argument character set, as a file name that was
+  // given may be) for printing, and as UTF-8 for JSON.
+  std::string Display(const std::string &text) const;
   std::string ToUtf8(const std::string &text) const;
 
-  // A text typed on the terminal as GBK bytes. False when it holds a
-  // character that GBK has not got or bytes that are not in the terminal's
-  // character set.
-  bool ToGbk(const std::string &text, std::string *gbk) const;
+  // A text given on the command line as bytes in `codeset`. False when it
+  // holds a character that `codeset` has not got, or bytes that are not in
+  // the argument character set.
+  bool Encode(const std::string &text, const std::string &codeset, std::string *bytes) const;
 
  private:
-  std::string codeset_;
+  std::string argument_codeset_;
+  std::string output_codeset_;
 };
+
+// `bytes` in `codeset` (GBK or UTF-8) with C0 control bytes, DEL and, in
+// UTF-8, the C1 controls U+0080 to U+009F written as \xNN escapes.
+std::string EscapeControls(const std::string &bytes, const std::string &codeset);
 
 }  // namespace kel::cli
 

@@ -1,0 +1,335 @@
+// C# binding of Kel, the electronic-seal client library (Kel.dll on Windows,
+// libkel.so elsewhere). Add this file to your project; it needs .NET Framework
+// 4.6 or later, Mono, or .NET 6 or later (where code page 936 comes from the
+// System.Text.Encoding.CodePages package, which is registered on first use).
+//
+//   var client = new KelClient("http://127.0.0.1:8080/");
+//   SealVerdict verdict = client.VerifySeal("Acme Ltd", "S-1");
+//   if (verdict.IsValid) ...
+//
+// Texts go to the library as GBK and come back from GBK. Every buffer the
+// library hands out is copied and released with Kel_ReleaseBuf, never by the
+// .NET marshaller. The library keeps one last-error text per process: every
+// call here holds one process-wide lock together with its read of that text.
+// Code that calls the exports directly, beside this wrapper, must take
+// KelNative.CallLock too.
+using System;
+using System.Runtime.InteropServices;
+using System.Text;
+
+namespace Kel {
+  /// <summary>A call of the library failed; carries the library's message.</summary>
+  public class KelException : Exception {
+    public KelException(string function, byte[] rawMessage)
+        : base(function + " failed: " +
+               (rawMessage.Length == 0 ? "no reason given" : KelText.Decode(rawMessage))) {
+      Function = function;
+      RawMessage = rawMessage;
+      LibraryMessage = KelText.Decode(rawMessage);
+    }
+
+    /// <summary>The export that failed.</summary>
+    public string Function { get; private set; }
+
+    /// <summary>The library's message (compare with the texts of kel_messages.h).</summary>
+    public string LibraryMessage { get; private set; }
+
+    /// <summary>The same message as the GBK bytes the library gave.</summary>
+    public byte[] RawMessage { get; private set; }
+  }
+
+  /// <summary>The server's verdict on a seal: status 0 means valid.</summary>
+  public sealed class SealVerdict {
+    public SealVerdict(int status, string description) {
+      Status = status;
+      Description = description;
+    }
+
+    public int Status { get; private set; }
+    public string Description { get; private set; }
+    public bool IsValid {
+      get { return Status == 0; }
+    }
+  }
+
+  /// <summary>A time signed by the server over a content text.</summary>
+  public sealed class ServerTime {
+    public ServerTime(string time, string signature) {
+      Time = time;
+      Signature = signature;
+    }
+
+    public string Time { get; private set; }
+    public string Signature { get; private set; }
+  }
+
+  /// <summary>The server transactions against one seal server, and the local helpers.</summary>
+  public sealed class KelClient {
+    private readonly byte[] url;
+
+    public KelClient(string url) {
+      if (url == null)
+        throw new ArgumentNullException("url");
+      Url = url;
+      this.url = KelText.Encode(url, "url");
+    }
+
+    public string Url { get; private set; }
+
+    /// <summary>Asks the server whether the seal <paramref name="sealId"/> of
+    /// <paramref name="name"/> is valid; <paramref name="time"/> is sent as given (default:
+    /// the local time). Throws KelException when no verdict could be read.</summary>
+    public SealVerdict VerifySeal(string name, string sealId, string time = null,
+                                  bool typeZero = true) {
+      byte[] nameBytes = KelText.Encode(name, "name");
+      byte[] idBytes = KelText.Encode(sealId, "sealId");
+      byte[] timeBytes = KelText.Encode(time ?? LocalTime(), "time");
+      lock (KelNative.CallLock) {
+        int status = 1;
+        int result = KelNative.Kel_VerifySeal(url, nameBytes, idBytes, timeBytes, typeZero ? 1 : 0,
+                                              ref status);
+        byte[] text = KelNative.LastError();
+        if (result != 0)
+          throw new KelException("Kel_VerifySeal", text);
+        return new SealVerdict(status, KelText.Decode(text));
+      }
+    }
+
+    /// <summary>Reports one use of a seal; returns the server's result text.</summary>
+    public string SendSealRecord(string userName, string sealId, string remark = "") {
+      byte[] user = KelText.Encode(userName, "userName");
+      byte[] seal = KelText.Encode(sealId, "sealId");
+      byte[] remarkBytes = KelText.Encode(remark, "remark");
+      lock (KelNative.CallLock) {
+        IntPtr buffer = IntPtr.Zero;
+        if (KelNative.Kel_SendSealRecord(user, seal, remarkBytes, url, ref buffer) != 0)
+          throw new KelException("Kel_SendSealRecord", KelNative.LastError());
+        return KelText.Decode(KelNative.Take(buffer));
+      }
+    }
+
+    /// <summary>Obtains a time signed by the server over <paramref name="content"/>.</summary>
+    public ServerTime GetServerTime(string content) {
+      byte[] contentBytes = KelText.Encode(content, "content");
+      lock (KelNative.CallLock) {
+        IntPtr time = IntPtr.Zero, signature = IntPtr.Zero;
+        int result = KelNative.Kel_GetServerTime(ref time, ref signature, contentBytes, url);
+        // On some failures both buffers were handed out all the same.
+        byte[] timeText = KelNative.Take(time);
+        byte[] signatureText = KelNative.Take(signature);
+        if (result != 0)
+          throw new KelException("Kel_GetServerTime", KelNative.LastError());
+        return new ServerTime(KelText.Decode(timeText), KelText.Decode(signatureText));
+      }
+    }
+
+    /// <summary>Checks locally that <paramref name="signature"/> is the server's over
+    /// <paramref name="content"/> followed by <paramref name="time"/>, against pubkey.key.
+    /// True when it verifies, false when it does not; throws KelException when it
+    /// cannot be checked (no pubkey.key, for one).</summary>
+    public static bool VerifyTimeStamp(string content, string time, string signature) {
+      byte[] contentBytes = KelText.Encode(content, "content");
+      byte[] timeBytes = KelText.Encode(time, "time");
+      byte[] signatureBytes = KelText.Encode(signature, "signature");
+      byte[] reason;
+      lock (KelNative.CallLock) {
+        // Kel_VerifyTimeStamp keeps an earlier message: empty it first,
+        // so that the reason read below is this call's.
+        KelNative.Kel_BinToHex(new byte[1], new byte[1], 0);
+        if (KelNative.Kel_VerifyTimeStamp(contentBytes, timeBytes, signatureBytes) == 0)
+          return true;
+        reason = KelNative.LastError();
+      }
+      if (KelText.Decode(reason) == KelText.TimestampInvalid)
+        return false;
+      throw new KelException("Kel_VerifyTimeStamp", reason);
+    }
+
+    /// <summary>The local clock's time as the library formats it (YYYY-MM-DD hh:mm:ss).</summary>
+    public static string LocalTime() {
+      lock (KelNative.CallLock) {
+        IntPtr time = IntPtr.Zero, unused = IntPtr.Zero;
+        int result = KelNative.Kel_GetServerTime(ref time, ref unused, null, null);
+        byte[] text = KelNative.Take(time);
+        if (result != 0)
+          throw new KelException("Kel_GetServerTime", KelNative.LastError());
+        return KelText.Decode(text);
+      }
+    }
+
+    /// <summary>A fresh random string of 16 letters and digits.</summary>
+    public static string RandomString() {
+      lock (KelNative.CallLock) {
+        IntPtr text = KelNative.Kel_GetRadomString();
+        if (text == IntPtr.Zero)
+          throw new KelException("Kel_GetRadomString", KelNative.LastError());
+        return KelText.Decode(KelNative.Take(text));
+      }
+    }
+
+    /// <summary>Encrypts <paramref name="data"/> under a key of 16, 24 or 32 bytes.</summary>
+    public static byte[] AesEncrypt(byte[] data, byte[] key) {
+      return Aes(true, data, key);
+    }
+
+    /// <summary>Decrypts what AesEncrypt produced under the same key.</summary>
+    public static byte[] AesDecrypt(byte[] data, byte[] key) {
+      return Aes(false, data, key);
+    }
+
+    private static byte[] Aes(bool encrypt, byte[] data, byte[] key) {
+      if (data == null)
+        throw new ArgumentNullException("data");
+      if (key == null)
+        throw new ArgumentNullException("key");
+      string function = encrypt ? "Kel_AESEncryption" : "Kel_AESDecryption";
+      lock (KelNative.CallLock) {
+        int length = 0;
+        IntPtr result =
+            encrypt ? KelNative.Kel_AESEncryption(data, data.Length, key, key.Length, ref length)
+                    : KelNative.Kel_AESDecryption(data, data.Length, key, key.Length, ref length);
+        if (result == IntPtr.Zero)
+          throw new KelException(function, KelNative.LastError());
+        try {
+          if (length < 0)
+            throw new KelException(function, new byte[0]);
+          byte[] bytes = new byte[length];
+          Marshal.Copy(result, bytes, 0, length);
+          return bytes;
+        } finally {
+          KelNative.Kel_ReleaseBuf(result);
+        }
+      }
+    }
+  }
+
+  /// <summary>The library's texts: GBK (code page 936) bytes.</summary>
+  public static class KelText {
+    private static readonly Encoding Gbk = LoadGbk();
+
+    // 时间戳无效, the message of a timestamp that does not verify.
+    internal static readonly string TimestampInvalid = "\u65f6\u95f4\u6233\u65e0\u6548";
+
+    private static Encoding LoadGbk() {
+      try {
+        return Encoding.GetEncoding(936, EncoderFallback.ExceptionFallback,
+                                    DecoderFallback.ReplacementFallback);
+      } catch (NotSupportedException) {
+      } catch (ArgumentException) {
+      }
+      // .NET (Core) carries code page 936 in System.Text.Encoding.CodePages.
+      Type provider =
+          Type.GetType("System.Text.CodePagesEncodingProvider, System.Text.Encoding.CodePages");
+      if (provider == null)
+        throw new NotSupportedException(
+            "code page 936 (GBK) is not available: add System.Text.Encoding.CodePages");
+      Encoding.RegisterProvider(
+          (EncodingProvider)provider.GetProperty("Instance").GetValue(null, null));
+      return Encoding.GetEncoding(936, EncoderFallback.ExceptionFallback,
+                                  DecoderFallback.ReplacementFallback);
+    }
+
+    /// <summary>A text as the zero-terminated GBK bytes the library reads (null: empty).
+    /// A character that GBK has not got, or a zero character (which would cut the text
+    /// short, so that another seal or content would be sent), throws ArgumentException.</summary>
+    public static byte[] Encode(string text, string parameter) {
+      if (text == null)
+        text = "";
+      if (text.IndexOf('\0') >= 0)
+        throw new ArgumentException("holds a zero character, which would cut the text short",
+                                    parameter);
+      byte[] bytes;
+      try {
+        bytes = Gbk.GetBytes(text);
+      } catch (EncoderFallbackException error) {
+        throw new ArgumentException("holds a character that GBK has not got", parameter, error);
+      }
+      byte[] terminated = new byte[bytes.Length + 1];
+      Buffer.BlockCopy(bytes, 0, terminated, 0, bytes.Length);
+      return terminated;
+    }
+
+    public static string Decode(byte[] bytes) {
+      return Gbk.GetString(bytes);
+    }
+  }
+
+  /// <summary>The fourteen exports. Texts are passed as zero-terminated byte arrays and
+  /// returned buffers as IntPtr, so that the marshaller neither converts nor frees them.
+  /// On 32-bit Windows the exports are stdcall; CallingConvention.Winapi is stdcall there
+  /// and the C convention elsewhere, as KEL_CALL in kel.h.</summary>
+  public static class KelNative {
+    private const string Library = "kel";
+    private const CallingConvention Convention = CallingConvention.Winapi;
+
+    /// <summary>Held by every call together with its read of the last-error text.</summary>
+    public static readonly object CallLock = new object();
+
+    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+    public static extern int Kel_ReleaseBuf(IntPtr buffer);
+
+    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+    public static extern IntPtr Kel_GetLastErr();
+
+    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+    public static extern int Kel_SendSealRecord(byte[] userName, byte[] sealId, byte[] remark,
+                                                byte[] url, ref IntPtr result);
+
+    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+    public static extern int Kel_VerifySeal(byte[] url, byte[] name, byte[] id, byte[] time,
+                                            int typeFlag, ref int status);
+
+    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+    public static extern int Kel_GetServerTime(ref IntPtr time, ref IntPtr signature,
+                                               byte[] content, byte[] url);
+
+    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+    public static extern int Kel_VerifyTimeStamp(byte[] content, byte[] time, byte[] signature);
+
+    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+    public static extern void Kel_to64frombits([Out] byte[] text, byte[] bytes, int count);
+
+    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+    public static extern int Kel_from64tobits([Out] byte[] bytes, byte[] text, int limit);
+
+    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+    public static extern int Kel_GetCiphertext(byte[] text, ref IntPtr copy);
+
+    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+    public static extern int Kel_BinToHex(byte[] bytes, [Out] byte[] hex, uint count);
+
+    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+    public static extern int Kel_HexToBin([Out] byte[] bytes, byte[] hex, uint count);
+
+    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+    public static extern IntPtr Kel_GetRadomString();
+
+    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+    public static extern IntPtr Kel_AESEncryption(byte[] data, int dataLength, byte[] key,
+                                                  int keyLength, ref int resultLength);
+
+    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+    public static extern IntPtr Kel_AESDecryption(byte[] data, int dataLength, byte[] key,
+                                                  int keyLength, ref int resultLength);
+
+    /// <summary>Copies the text of a buffer the library handed out and releases it.</summary>
+    public static byte[] Take(IntPtr buffer) {
+      if (buffer == IntPtr.Zero)
+        return new byte[0];
+      try {
+        int length = 0;
+        while (Marshal.ReadByte(buffer, length) != 0) ++length;
+        byte[] bytes = new byte[length];
+        Marshal.Copy(buffer, bytes, 0, length);
+        return bytes;
+      } finally {
+        Kel_ReleaseBuf(buffer);
+      }
+    }
+
+    /// <summary>The last-error text (hold CallLock from the call that set it).</summary>
+    public static byte[] LastError() {
+      return Take(Kel_GetLastErr());
+    }
+  }
+}

@@ -1,0 +1,19 @@
+"""pytest fixtures for programs that use Kel (registered when kel is
+installed): ``kel_seal_server``, the reference seal server for the session.
+
+Configure with environment variables: KEL_SEAL_SERVER (the program),
+KEL_SERVER_KEY (its private key; by default the development key of the
+source tree the program was built in).
+"""
+
+import pytest
+
+from .testing import SealServer
+
+
+@pytest.fixture(scope="session")
+def kel_seal_server():
+    """A running kel-seal-server (kel.testing.SealServer) with seal S-1 of
+    "Acme Ltd" valid and fault hooks on; its ``url`` is the server's URL."""
+    with SealServer() as server:
+        yield server

@@ -1,0 +1,144 @@
+import ctypes
+import re
+import threading
+
+import pytest
+
+import kel
+import kel.testing
+from kel import _native
+
+# 张三 and 有效 (valid), and the library's messages as GBK bytes.
+NAME = "\u5f20\u4e09"
+UNREACHABLE = b"\xCE\xDE\xB7\xA8\xC1\xAC\xBD\xD3\xB7\xFE\xCE\xF1\xC6\xF7\xA3\xA1"
+DECRYPT_FAILED = b"\xBD\xE2\xC3\xDC\xB3\xF6\xCF\xD6\xD2\xEC\xB3\xA3"
+
+KEY = b"0123456789abcdef"
+
+
+@pytest.fixture(scope="module")
+def gbk_server():
+    # A seal whose holder's name is Chinese: the server reads it from UTF-8
+    # and speaks GBK to the library.
+    with kel.testing.SealServer(valid_seals={"S-1": "Acme Ltd", "S-8": NAME}) as server:
+        yield server
+
+
+def test_every_export_has_its_signature(loaded_library):
+    for name, (restype, argtypes) in _native.SIGNATURES.items():
+        function = getattr(loaded_library, name)
+        assert function.argtypes == argtypes, name
+        assert function.restype is restype, name
+    # Functions that hand out buffers return full-width addresses.
+    for name in ("Kel_GetLastErr", "Kel_GetRadomString", "Kel_AESEncryption", "Kel_AESDecryption"):
+        assert _native.SIGNATURES[name][0] is ctypes.c_void_p
+    assert len(_native.SIGNATURES) == 14
+
+
+@pytest.mark.parametrize(
+    "name, seal_id, status, description",
+    [
+        ("Acme Ltd", "S-1", 0, "valid seal"),
+        ("Acme Ltd", "S-404", 2, "unknown seal"),
+        ("Other", "S-1", 3, None),
+        (NAME, "S-8", 0, "valid seal"),
+        (NAME.encode("gbk"), b"S-8", 0, "valid seal"),  # bytes go as they are
+    ],
+)
+def test_verify_seal(gbk_server, name, seal_id, status, description):
+    verdict = kel.Client(gbk_server.url).verify_seal(name, seal_id)
+    assert verdict.status == status
+    assert verdict.valid == (status == 0)
+    if description is not None:
+        assert verdict.description == description
+
+
+def test_failures_raise_with_the_librarys_message(kel_seal_server):
+    client = kel.Client(kel_seal_server.url_for(fault="empty-body"))
+    with pytest.raises(kel.KelError) as failure:
+        client.verify_seal("Acme Ltd", "S-1")
+    assert failure.value.raw == UNREACHABLE
+    assert failure.value.message == UNREACHABLE.decode("gbk")
+    assert failure.value.function == "Kel_VerifySeal"
+    with pytest.raises(kel.KelError):
+        client.send_seal_record("alice", "S-1")
+    with pytest.raises(kel.KelError):
+        client.server_time("contract 7")
+
+
+@pytest.mark.parametrize(
+    "text, error",
+    [
+        ("S-1\0S-404", ValueError),  # would be cut at the zero
+        ("\U0001F600", UnicodeEncodeError),  # no GBK form
+    ],
+)
+def test_unsafe_texts_are_refused_before_the_call(kel_seal_server, text, error):
+    with pytest.raises(error):
+        kel.Client(kel_seal_server.url).verify_seal("Acme Ltd", text)
+
+
+def test_record_time_and_timestamp(kel_seal_server):
+    client = kel.Client(kel_seal_server.url)
+    assert client.send_seal_record("alice", "S-1", "contract 7") == "0,0,recorded"
+    stamp = client.server_time("contract 7")
+    assert re.fullmatch(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d", stamp.time)
+    assert kel.verify_timestamp("contract 7", stamp.time, stamp.signature) is True
+    assert kel.verify_timestamp("contract 8", stamp.time, stamp.signature) is False
+    # A message left by an earlier failure does not pass for this call's.
+    with pytest.raises(kel.KelError):
+        kel.aes_decrypt(b"not a ciphertext", KEY)
+    assert kel.verify_timestamp("contract 7", stamp.time, stamp.signature) is True
+
+
+def test_local_helpers():
+    assert re.fullmatch(r"[A-Za-z0-9]{16}", kel.random_string())
+    assert re.fullmatch(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d", kel.local_time())
+    data = b"secret\0text"
+    assert kel.aes_decrypt(kel.aes_encrypt(data, KEY), KEY) == data
+    with pytest.raises(kel.KelError) as failure:
+        kel.aes_decrypt(kel.aes_encrypt(data, KEY), b"fedcba9876543210")
+    assert failure.value.raw == DECRYPT_FAILED
+
+
+def run_threads(count, work):
+    errors = []
+
+    def body(index):
+        try:
+            work(index)
+        except Exception as error:  # reported below, with the thread's index
+            errors.append("thread %d: %r" % (index, error))
+
+    threads = [threading.Thread(target=body, args=(i,)) for i in range(count)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert errors == []
+
+
+def test_concurrent_calls_read_their_own_last_error(kel_seal_server):
+    # Failing decryptions race calls that empty the last error: each failure
+    # must still carry its own message (without the lock, some read "").
+    def local(index):
+        for _ in range(300):
+            if index % 2:
+                with pytest.raises(kel.KelError) as failure:
+                    kel.aes_decrypt(b"0123456789abcdef0123456789abcdef", KEY)
+                assert failure.value.raw == DECRYPT_FAILED
+            else:
+                kel.random_string()
+
+    run_threads(8, local)
+
+    # Verdicts of valid and unknown seals: each description matches its status.
+    client = kel.Client(kel_seal_server.url)
+    expected = {0: "valid seal", 2: "unknown seal"}
+
+    def verdicts(index):
+        for _ in range(25):
+            verdict = client.verify_seal("Acme Ltd", "S-1" if index % 2 else "S-404")
+            assert verdict.description == expected[verdict.status]
+
+    run_threads(6, verdicts)

@@ -1,0 +1,196 @@
+#include "api/trace.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+namespace kel::trace {
+namespace {
+
+constexpr char kCut[] = "...";
+
+// Function-local statics: start-up may run before the objects of this file
+// are constructed.
+std::string &TracePath() {
+  static std::string path;
+  return path;
+}
+
+std::atomic<bool> &TraceOn() {
+  static std::atomic<bool> on{false};
+  return on;
+}
+
+// Serialises the writers, so that lines keep the order they were written in.
+std::mutex &WriteMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+bool PassesBare(unsigned char byte) {
+  return byte > 0x20 && byte < 0x7F && byte != '"' && byte != '\\';
+}
+
+// `value` as a field value: bare when it can be, else quoted and escaped; cut
+// so that at most kMaxValueBytes bytes of output stand for it.
+std::string FieldValue(const std::string &value) {
+  bool bare = !value.empty();
+  for (char c : value) bare = bare && PassesBare(static_cast<unsigned char>(c));
+  if (bare && value.size() <= kMaxValueBytes) return value;
+  if (bare) return value.substr(0, kMaxValueBytes - (sizeof kCut - 1)) + kCut;
+
+  static const char kHex[] = "0123456789ABCDEF";
+  const std::size_t room = kMaxValueBytes - 2;  // the quotes
+  std::string quoted = "\"";
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    unsigned char byte = static_cast<unsigned char>(value[i]);
+    char escaped[5] = {};
+    if (byte == '"' || byte == '\\') {
+      escaped[0] = '\\';
+      escaped[1] = static_cast<char>(byte);
+    } else if (byte < 0x20 || byte >= 0x7F) {
+      escaped[0] = '\\';
+      escaped[1] = 'x';
+      escaped[2] = kHex[byte >> 4];
+      escaped[3] = kHex[byte & 0x0F];
+    } else {
+      escaped[0] = static_cast<char>(byte);
+    }
+    // The last piece must leave room for the cut mark unless it ends the value.
+    std::size_t limit = i + 1 == value.size() ? room : room - (sizeof kCut - 1);
+    if (quoted.size() - 1 + std::strlen(escaped) > limit) {
+      quoted += kCut;
+      break;
+    }
+    quoted += escaped;
+  }
+  return quoted + "\"";
+}
+
+std::string TimeText() {
+  auto now = std::chrono::system_clock::now();
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+  std::tm utc{};
+  if (!UtcTime(std::chrono::system_clock::to_time_t(now), &utc)) return "-";
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                static_cast<int>(ms % 1000));
+  return text;
+}
+
+// The notes of the threads that watch: which thread, and the first message
+// it reported. A slot with thread 0 is free.
+struct Note {
+  unsigned long thread = 0;
+  const char *first = nullptr;
+};
+constexpr int kNoteSlots = 128;
+
+std::mutex &NoteMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+Note *Notes() {
+  static Note notes[kNoteSlots];
+  return notes;
+}
+
+}  // namespace
+
+void Start(const char *path) noexcept {
+  std::lock_guard<std::mutex> lock(WriteMutex());
+  TraceOn() = false;
+  if (path == nullptr || path[0] == '\0') return;
+  try {
+    TracePath() = path;
+    TraceOn() = true;
+  } catch (...) {
+    // No memory for the path: the trace stays off.
+  }
+}
+
+bool Enabled() noexcept { return TraceOn(); }
+
+Line::Line(const char *event) {
+  text_.reserve(256);
+  text_ += TimeText();
+  text_ += " pid=" + std::to_string(ProcessNumber());
+  text_ += " tid=" + std::to_string(ThreadNumber());
+  text_ += ' ';
+  text_ += event;
+}
+
+Line &Line::Add(const char *name, const std::string &value) {
+  if (full_) return *this;
+  std::string field = std::string(" ") + name + "=" + FieldValue(value);
+  // Room is kept for the cut mark and the line feed.
+  if (text_.size() + field.size() > kMaxLineBytes - (sizeof kCut - 1) - 2) {
+    text_ += " ";
+    text_ += kCut;
+    full_ = true;
+    return *this;
+  }
+  text_ += field;
+  return *this;
+}
+
+Line &Line::Add(const char *name, std::uint64_t value) { return Add(name, std::to_string(value)); }
+
+void Line::Write() const noexcept {
+  if (!Enabled()) return;
+  std::lock_guard<std::mutex> lock(WriteMutex());
+  // The text and its line feed go out in one write, so that no other
+  // process's line can fall between them.
+  try {
+    std::string line = text_ + "\n";
+    const std::string &path = TracePath();
+    AppendToFile(path == kStandardError ? nullptr : path.c_str(), line.data(), line.size());
+  } catch (...) {
+    // No memory for the line: it is dropped.
+  }
+}
+
+MessageWatch::MessageWatch() noexcept {
+  if (!Enabled()) return;
+  const unsigned long thread = ThreadNumber();
+  std::lock_guard<std::mutex> lock(NoteMutex());
+  Note *notes = Notes();
+  for (int i = 0; i < kNoteSlots; ++i) {
+    if (notes[i].thread == 0) {
+      notes[i] = Note{thread, nullptr};
+      slot_ = i;
+      return;
+    }
+  }
+}
+
+MessageWatch::~MessageWatch() {
+  if (slot_ < 0) return;
+  std::lock_guard<std::mutex> lock(NoteMutex());
+  Notes()[slot_] = Note();
+}
+
+const char *MessageWatch::first() const noexcept {
+  if (slot_ < 0) return nullptr;
+  std::lock_guard<std::mutex> lock(NoteMutex());
+  return Notes()[slot_].first;
+}
+
+void NoteReported(const char *message) noexcept {
+  if (message == nullptr || !Enabled()) return;
+  const unsigned long thread = ThreadNumber();
+  std::lock_guard<std::mutex> lock(NoteMutex());
+  Note *notes = Notes();
+  for (int i = 0; i < kNoteSlots; ++i) {
+    if (notes[i].thread == thread) {
+      if (notes[i].first == nullptr) notes[i].first = message;
+      return;
+    }
+  }
+}
+
+}  // namespace kel::trace

@@ -1,0 +1,117 @@
+// The trace: an integrator's record of what the library did, switched on
+// without changing the host program. When the environment variable KEL_TRACE
+// names a file as the library is loaded (or is "-", the process's standard
+// error), one line per event is appended to it: the module's start and each
+// server exchange (URL parts, request target, status, byte counts, answer
+// format, the check that failed and the transport's own error text). Off by
+// default; the library keeps no other log.
+//
+// A line is built from name=value fields and written whole, with one write,
+// under a mutex, to a file opened for appending and closed again, so lines
+// from several threads (and processes) never interleave, nothing waits in a
+// buffer, and the file can be moved away at any time. Writing never fails a
+// call: a line that cannot be built or written is dropped.
+//
+// Values are escaped (bytes outside printable ASCII as \xNN) and cut at
+// kMaxValueBytes, and a line never exceeds kMaxLineBytes. The trace never
+// holds a parameter value, the response key or a decrypted answer: callers
+// pass lengths for those, and nothing here reads them.
+//
+// trace_posix.cc and trace_windows.cc hold the platform half: appending to a
+// file, the process and thread numbers, and the calendar.
+#ifndef KEL_API_TRACE_H_
+#define KEL_API_TRACE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+namespace kel::trace {
+
+// The variable read at start-up. Unset or empty leaves the trace off; "-"
+// sends it to standard error.
+inline constexpr char kVariable[] = "KEL_TRACE";
+inline constexpr char kStandardError[] = "-";
+
+inline constexpr std::size_t kMaxValueBytes = 240;
+inline constexpr std::size_t kMaxLineBytes = 2048;
+
+// Switches the trace on, appending to the file at `path` (or to standard
+// error for "-"), or off for a null or empty path. Module start-up calls it
+// once, before any export can run; tests call it too, but never while an
+// exchange is in flight.
+void Start(const char *path) noexcept;
+
+bool Enabled() noexcept;
+
+// One line under construction. It begins with the UTC time to the
+// millisecond, the process and thread numbers and the event's name:
+//   2025-03-04T05:06:07.089Z pid=812 tid=815 exchange result=ok ...
+// Building allocates and may throw std::bad_alloc; Write never throws.
+class Line {
+ public:
+  explicit Line(const char *event);
+
+  // " name=value". The value is written bare when it is printable ASCII
+  // without spaces, quotes or backslashes, else in double quotes, with a
+  // backslash before a quote or backslash and \xNN for other bytes; a value
+  // cut at kMaxValueBytes ends with "...".
+  Line &Add(const char *name, const std::string &value);
+  Line &Add(const char *name, std::uint64_t value);
+
+  // Appends the line and a line feed to the trace file, when the trace is
+  // on; a failure drops the line.
+  void Write() const noexcept;
+
+  const std::string &text() const { return text_; }
+
+ private:
+  std::string text_;
+  bool full_ = false;  // the line reached kMaxLineBytes; later fields are dropped
+};
+
+// While one is alive on a thread (and the trace is on), the first message
+// that thread passes to ReportError is noted in it: the check that failed in
+// an exchange, whatever the process-wide last-error text already held. The
+// notes live in a small fixed table, so that ReportError needs no memory and
+// no thread-local storage; when more threads than the table holds watch at
+// once, the latest ones note nothing. Not copyable; one per thread at a time.
+class MessageWatch {
+ public:
+  MessageWatch() noexcept;
+  ~MessageWatch();
+  MessageWatch(const MessageWatch &) = delete;
+  MessageWatch &operator=(const MessageWatch &) = delete;
+
+  // False when the trace is off or the table was full: nothing is noted.
+  bool watching() const noexcept { return slot_ >= 0; }
+
+  // The first message noted, or null.
+  const char *first() const noexcept;
+
+ private:
+  int slot_ = -1;
+};
+
+// Called by ReportError with each message it is given.
+void NoteReported(const char *message) noexcept;
+
+// ---- The platform half ----------------------------------------------------
+
+// Appends `size` bytes to the file at `path` with one write, creating the
+// file (readable by its owner only, where the system has such rights) when
+// it is missing; a null `path` writes to the process's standard error. Never
+// blocks on opening, never raises SIGPIPE, and cannot be interrupted half way
+// by a thread cancellation. False on any failure.
+bool AppendToFile(const char *path, const char *data, std::size_t size) noexcept;
+
+unsigned long ProcessNumber() noexcept;
+unsigned long ThreadNumber() noexcept;
+
+// The platform's thread-safe conversion of `when` to UTC.
+bool UtcTime(std::time_t when, std::tm *utc) noexcept;
+
+}  // namespace kel::trace
+
+#endif  // KEL_API_TRACE_H_

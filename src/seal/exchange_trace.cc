@@ -1,0 +1,83 @@
+#include "seal/exchange_trace.h"
+
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "api/messages.h"
+#include "net/url_parts.h"
+
+namespace kel {
+namespace {
+
+// The stable token of the message an exchange reported; "ok" for none.
+const char *ResultToken(const char *message) {
+  if (message == nullptr) return "ok";
+  static const struct {
+    const char *message;
+    const char *token;
+  } kTokens[] = {
+      {msg::kServerUnreachable, "unreachable"},     {msg::kBadAnswerFormat, "bad-format"},
+      {msg::kAnswerDecryptFailed, "not-decrypted"}, {msg::kAnswerNotVerified, "not-verified"},
+      {msg::kAnswerVerifyRaised, "verify-raised"},  {msg::kNoPublicKey, "no-server-key"},
+  };
+  for (const auto &entry : kTokens) {
+    if (std::strcmp(message, entry.message) == 0) return entry.token;
+  }
+  return "failed";
+}
+
+// The scheme as the URL spells it; empty when the URL has none.
+std::string Scheme(const std::string &url) {
+  std::size_t start = AuthorityStart(url);
+  return start == 0 ? std::string() : url.substr(0, start - 3);
+}
+
+// "name:length,..." for the request's parameters; their values stay out.
+std::string ParamLengths(const HttpRequest &request) {
+  std::string list;
+  for (const auto &param : request.params()) {
+    if (!list.empty()) list += ',';
+    list += param->name + ":" + std::to_string(param->value.size());
+  }
+  return list;
+}
+
+// The request target as it goes on the wire: the object name with a
+// leading '/'.
+std::string Target(const std::string &object_name) {
+  return !object_name.empty() && object_name[0] == '/' ? object_name : "/" + object_name;
+}
+
+}  // namespace
+
+void ExchangeTrace::Write(const HttpRequest &request, const char *format,
+                          const char *result) const noexcept {
+  if (!on_) return;
+  try {
+    const TransportResult &transport = request.result();
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                  std::chrono::steady_clock::now() - start_)
+                  .count();
+    trace::Line line("exchange");
+    if (result == nullptr) result = watch_.watching() ? ResultToken(watch_.first()) : "unknown";
+    line.Add("result", result)
+        .Add("format", format)
+        .Add("status", static_cast<std::uint64_t>(transport.status < 0 ? 0 : transport.status))
+        .Add("scheme", Scheme(request.url()))
+        .Add("host", request.host())
+        .Add("port",
+             request.port_text().empty() ? std::to_string(request.port()) : request.port_text())
+        .Add("target", Target(request.object_name()))
+        .Add("params", ParamLengths(request))
+        .Add("sent", transport.sent)
+        .Add("received", transport.received)
+        .Add("ms", static_cast<std::uint64_t>(ms < 0 ? 0 : ms));
+    if (!transport.error.empty()) line.Add("error", transport.error);
+    line.Write();
+  } catch (const std::exception &) {
+    // No memory for the line: the trace loses it, the call goes on.
+  }
+}
+
+}  // namespace kel
