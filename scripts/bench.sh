@@ -8,6 +8,9 @@
 #               each beside the Linux ratio; goal: 32-bit / Linux >= 0.8
 #   tag reader  cost per MiB of a 16 MiB document against a 1 MiB one
 #   exchange    Kel_VerifySeal against its irreducible work on loopback
+#   reuse       Kel_VerifySeal over https through a relay adding 20 ms each way:
+#               calls 2-100 on a kept connection against one round trip and
+#               the server's time, and against calls over fresh connections
 #   memory      the peak of an answer at the size bound against its size
 # Full Google Benchmark output goes to build/default/bench/*.log.
 # Usage: scripts/bench.sh   (exit status 2 when a goal is missed)
@@ -15,7 +18,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$(nproc)" --target \
-  kel_codec_bench kel_tag_reader_bench kel_exchange_bench kel_answer_memory >/dev/null
+  kel_codec_bench kel_tag_reader_bench kel_exchange_bench kel_reuse_bench kel_answer_memory \
+  >/dev/null
 bin=build/default/bin
 logs=build/default/bench
 mkdir -p "$logs"
@@ -31,11 +35,12 @@ run() {
   echo "== $name"
   "$@" >"$logs/$name.log" 2>&1 || status=$?
   # Only the summary that each program prints after its runs.
-  sed -n '/^Throughput ratios\|^Median\|^Memory peak/,$p' "$logs/$name.log"
+  sed -n '/^Throughput ratios\|^Median\|^Memory peak\|^Kel_VerifySeal over/,$p' "$logs/$name.log"
 }
 run codecs "$bin/kel_codec_bench"
 run tag_reader "$bin/kel_tag_reader_bench"
 run exchange "$bin/kel_exchange_bench"
+run reuse "$bin/kel_reuse_bench"
 run memory "$bin/kel_answer_memory"
 
 # The shipped 32-bit Kel.dll, loaded by a Windows program that times its codecs

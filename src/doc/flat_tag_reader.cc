@@ -1,8 +1,10 @@
 #include "doc/flat_tag_reader.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 
 namespace kel {
 namespace {
@@ -31,6 +33,20 @@ const char *FindClosingTag(const char *text, const char *from) {
     if (found == nullptr || found[1] == '/') return found;
     from = found + 1;
   }
+}
+
+// The '<' of the first unescaped "</" in [from, limit), or null. The byte
+// after `limit - 1` must be readable: it is the terminating zero or part of
+// the text.
+const char *FindClosingTagBefore(const char *text, const char *from, const char *limit) {
+  while (from < limit) {
+    const auto *found =
+        static_cast<const char *>(std::memchr(from, '<', static_cast<std::size_t>(limit - from)));
+    if (found == nullptr) return nullptr;
+    if (found[1] == '/' && !IsEscaped(text, found)) return found;
+    from = found + 1;
+  }
+  return nullptr;
 }
 
 // Hands `sink` the runs of `data` that survive unescaping, in order: every
@@ -104,6 +120,66 @@ Step NextElement(const char *text, const char *cursor, Element *element) {
   return Step::kElement;
 }
 
+// The one-pass read goes through a value in pieces of this size: each piece
+// is searched for the closing tag and copied while it is still in the cache.
+constexpr std::size_t kPiece = 32 * 1024;
+
+enum class Copy { kElement, kEnd, kFault, kNoRoom };
+
+// Like NextElement, and copies the element as it goes: its name and its
+// unescaped value, each followed by a zero, to [out, out_end). kNoRoom when
+// they do not fit, with the bytes written so far of no use. On kElement,
+// `*end` is just behind the closing tag and `*written` the bytes written.
+Copy CopyNextElement(const char *text, const char *cursor, char *out, char *out_end,
+                     const char **end, std::size_t *written) {
+  const char *open = FindUnescaped(text, cursor, '<');
+  if (open == nullptr) return Copy::kEnd;
+  const char *open_end = FindUnescaped(text, open + 1, '>');
+  if (open_end == nullptr) return Copy::kFault;
+  const auto name_size = static_cast<std::size_t>(open_end - open - 1);
+  // The name and two zeros; the value's room is checked piece by piece.
+  if (name_size + 2 > static_cast<std::size_t>(out_end - out)) return Copy::kNoRoom;
+  char *const start = out;
+  std::memcpy(out, open + 1, name_size);
+  out += name_size;
+  *out++ = '\0';
+
+  const char *piece = open_end + 1;
+  const char *close = nullptr;
+  while (close == nullptr) {
+    // memchr stops at the zero it finds: nothing past the text is read.
+    const auto *zero = static_cast<const char *>(std::memchr(piece, '\0', kPiece));
+    const char *limit = zero != nullptr ? zero : piece + kPiece;
+    close = FindClosingTagBefore(text, piece, limit);
+    const char *copied = close;
+    if (close == nullptr) {
+      if (zero != nullptr) return Copy::kFault;  // The text ends inside the value.
+      // A '_' is kept or dropped by the byte after it, which the next piece
+      // holds. The piece is longer than one byte, so the read moves on.
+      copied = limit[-1] == '_' ? limit - 1 : limit;
+    }
+    // The closing tag's '<' is unescaped: the piece that it ends does not end
+    // in '_', so no '_' is cut from the byte that decides it.
+    const auto size = static_cast<std::size_t>(copied - piece);
+    if (size + 1 > static_cast<std::size_t>(out_end - out)) return Copy::kNoRoom;
+    ForEachKeptRun(piece, size, [&out](const char *run, std::size_t run_size) {
+      std::memcpy(out, run, run_size);
+      out += run_size;
+    });
+    piece = copied;
+  }
+  *out++ = '\0';
+
+  const char *close_end = FindUnescaped(text, close + 2, '>');
+  if (close_end == nullptr || static_cast<std::size_t>(close_end - close - 2) != name_size ||
+      std::memcmp(open + 1, close + 2, name_size) != 0) {
+    return Copy::kFault;
+  }
+  *end = close_end + 1;
+  *written = static_cast<std::size_t>(out - start);
+  return Copy::kElement;
+}
+
 // Stored names and values are found through 32-bit offsets.
 constexpr std::size_t kMaxStorage = std::numeric_limits<std::uint32_t>::max();
 
@@ -111,27 +187,74 @@ constexpr std::size_t kMaxStorage = std::numeric_limits<std::uint32_t>::max();
 // with few elements is scanned once; the rest are found again.
 constexpr std::size_t kRememberedElements = 16;
 
+// The elements read in one pass; a document with more reads the rest in two.
+constexpr std::size_t kOnePassElements = 64;
+
 }  // namespace
+
+void FlatTagReader::FreeBlock::operator()(char *block) const { std::free(block); }
 
 FlatTagReader::~FlatTagReader() = default;
 
-// Two passes keep the memory at what the elements need, whatever the shape
-// of the text: the first finds the elements and adds up their count and
-// their size, the second copies each name and unescaped value into one
-// block of exactly that size and notes where each name starts. An entry
-// per element in a node-based map would cost many times a tiny element's
-// own size.
-bool FlatTagReader::Parse(const char *text, int /*length*/) {
+void FlatTagReader::ResizeBlock(std::size_t size) {
+  if (size == 0) {
+    block_.reset();
+    return;
+  }
+  // Shrinking keeps the block where it is; the index holds offsets, so a
+  // block that grows may move.
+  void *resized = std::realloc(block_.get(), size);
+  if (resized == nullptr) throw std::bad_alloc();
+  (void)block_.release();
+  block_.reset(static_cast<char *>(resized));
+}
+
+// With the caller's length, the text is read once: each element is found
+// and copied into a block of that size, piece by piece, so that a large
+// value is copied while it is still in the cache; the block is trimmed to
+// what the elements took at the end. A document with more elements than
+// kOnePassElements, or a length that turns out too short, reads the rest in
+// two passes that keep the memory at what the elements need whatever the
+// shape of the text: the first finds the elements and adds up their count
+// and size, the second copies each name and unescaped value into the block
+// grown or trimmed to exactly that size, and notes where each name starts.
+// An entry per element in a node-based map would cost many times a tiny
+// element's own size.
+bool FlatTagReader::Parse(const char *text, int length) {
   if (text == nullptr || text[0] == '\0') return false;
   Clear();
 
+  const char *cursor = text;
+  std::size_t used = 0;  // Bytes of the block taken by the elements read.
+  if (length > 0) {
+    // At most 2 GiB: the offsets fit.
+    const std::size_t capacity = static_cast<std::size_t>(length) + 1;
+    block_.reset(static_cast<char *>(std::malloc(capacity)));
+    if (!block_) throw std::bad_alloc();
+    index_.reserve(kOnePassElements);
+    while (index_.size() < kOnePassElements) {
+      const char *end = nullptr;
+      std::size_t written = 0;
+      Copy step = CopyNextElement(text, cursor, block_.get() + used, block_.get() + capacity, &end,
+                                  &written);
+      if (step == Copy::kNoRoom) break;
+      if (step != Copy::kElement) {
+        ResizeBlock(used);
+        return Index(step == Copy::kEnd);
+      }
+      index_.push_back(static_cast<std::uint32_t>(used));
+      used += written;
+      cursor = end;
+    }
+  }
+
   Element remembered[kRememberedElements];
   std::size_t count = 0;
-  std::size_t storage = 0;
+  std::size_t storage = used;
   Step step;
   Element element;
-  for (const char *cursor = text;; cursor = element.end) {
-    step = NextElement(text, cursor, &element);
+  for (const char *from = cursor;; from = element.end) {
+    step = NextElement(text, from, &element);
     if (step != Step::kElement) break;
     // The name and the value with their terminating zeros: never more than
     // the element's text, so the block stays within the text's size.
@@ -144,13 +267,13 @@ bool FlatTagReader::Parse(const char *text, int /*length*/) {
     if (count < kRememberedElements) remembered[count] = element;
     ++count;
   }
-  if (count == 0) return step == Step::kEnd;
+  // Trimmed before the index grows, so that the two never peak together.
+  ResizeBlock(storage);
+  if (count == 0) return Index(step == Step::kEnd);
 
-  block_.reset(new char[storage]);
-  index_.reserve(count);
+  index_.reserve(index_.size() + count);
   char *const block = block_.get();
-  char *out = block;
-  const char *cursor = text;
+  char *out = block + used;
   for (std::size_t i = 0; i < count; ++i) {
     if (i < kRememberedElements) {
       element = remembered[i];
@@ -170,16 +293,20 @@ bool FlatTagReader::Parse(const char *text, int /*length*/) {
     });
     *out++ = '\0';
   }
+  return Index(step == Step::kEnd);
+}
 
+bool FlatTagReader::Index(bool result) {
   // Sorted by name and, within a name, by position; then only the last
   // element of each name is kept: the last one wins. Names hold no zero
   // byte, and strcmp compares bytes as unsigned, so names compare byte-wise.
   // Documents whose names already rise strictly, as most do, skip both.
+  const char *block = block_.get();
   auto not_rising = [block](std::uint32_t a, std::uint32_t b) {
     return std::strcmp(block + a, block + b) >= 0;
   };
   if (std::adjacent_find(index_.begin(), index_.end(), not_rising) == index_.end()) {
-    return step == Step::kEnd;
+    return result;
   }
   std::sort(index_.begin(), index_.end(), [block](std::uint32_t a, std::uint32_t b) {
     int order = std::strcmp(block + a, block + b);
@@ -192,7 +319,7 @@ bool FlatTagReader::Parse(const char *text, int /*length*/) {
     *kept++ = *entry;
   }
   index_.erase(kept, index_.end());
-  return step == Step::kEnd;
+  return result;
 }
 
 const char *FlatTagReader::Get(const char *name) const {

@@ -23,8 +23,13 @@ class FlatTagReader : public TagReader {
   // names and values read must fit in 4 GiB; an element that would take
   // them past that is a fault.
   //
-  // The reader holds at most the size of the text plus 4 bytes per element
-  // (an element takes at least 5 bytes of text), whatever the text's shape.
+  // A positive `length` sizes the reader's first block, which lets it read
+  // the text in one pass; the text is still read up to its first zero only,
+  // and a length that is too short costs a second pass, never a fault.
+  // While it parses, the reader holds at most the larger of `length` + 1
+  // and the size of the text, plus 4 bytes per element (an element takes at
+  // least 5 bytes of text); once done, the names and values it keeps, plus
+  // 4 bytes per element.
   bool Parse(const char *text, int length) override;
   const char *Get(const char *name) const override;
 
@@ -40,9 +45,20 @@ class FlatTagReader : public TagReader {
   static std::size_t Unescape(char *data, std::size_t size);
 
  private:
+  struct FreeBlock {
+    void operator()(char *block) const;
+  };
+
+  // Gives the block `size` bytes, keeping what it holds up to that size; an
+  // empty block is none.
+  void ResizeBlock(std::size_t size);
+  // Orders the index for Get, one entry per name, and returns `result`.
+  bool Index(bool result);
+
   // Each element read, in the order of the text: its name and its
   // unescaped value, both zero-terminated, the value right after the name.
-  std::unique_ptr<char[]> block_;
+  // From malloc, so that it can be trimmed in place.
+  std::unique_ptr<char, FreeBlock> block_;
   // Where each stored name starts in block_, one per name (the last element
   // of a name), sorted by name so that Get can search it.
   std::vector<std::uint32_t> index_;

@@ -11,10 +11,11 @@ class TagReader {
   TagReader(const TagReader &) = delete;
   TagReader &operator=(const TagReader &) = delete;
 
-  // Reads the document `text` up to its first zero byte; `length` is accepted
-  // for the callers' convenience and not consulted. True when the whole text
-  // was read without a fault. A null or empty text returns false and keeps
-  // what the reader held before.
+  // Reads the document `text` up to its first zero byte. `length`, the
+  // caller's count of the text's bytes, is a hint for sizing storage and
+  // never decides what is read: a wrong one costs time, not correctness.
+  // True when the whole text was read without a fault. A null or empty text
+  // returns false and keeps what the reader held before.
   virtual bool Parse(const char *text, int length) = 0;
 
   // The value stored under `name` (exact byte-wise match), or null when there

@@ -46,6 +46,9 @@ struct TransportResult {
 // failure to connect, send or receive a response, on a time-out (the total
 // deadline included), and on an answer that is too long. A read that fails
 // after part of the body arrived, before the deadline, keeps what arrived.
+// Connections (and TLS sessions) are kept for later exchanges with the same
+// server, from any thread, as WinINet keeps them; an exchange that fails or
+// ends early leaves no connection to be used again.
 TransportResult PerformExchange(const TransportRequest &request);
 
 // How long an exchange may take; both transports apply these. A member left
@@ -72,6 +75,12 @@ TransportTimeouts SetTransportTimeoutsForTesting(TransportTimeouts timeouts);
 // its test build (kel_testing) exports a way to, so that tests can trust a
 // CA of their own without touching the system's store.
 void SetTransportCaFileForTesting(const std::string &path);
+
+// For tests and benchmarks only, and only in the POSIX transport: false
+// makes every later exchange open a connection (and a TLS session) of its
+// own, and close it at its end; returns the previous setting. The shipped
+// library never calls it.
+bool SetTransportReuseForTesting(bool reuse);
 
 }  // namespace kel
 

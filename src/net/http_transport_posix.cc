@@ -3,16 +3,39 @@
 // form Content-Type, the target with a leading '/'), with time-outs so that
 // neither a silent nor a trickling server can hold the host's thread for
 // long. No proxy is used and no environment variable is read.
+//
+// Connections are kept from one exchange to the next, as WinINet keeps them:
+// a repeated call saves the TCP connect and the TLS handshake, round trips
+// that cost more than the exchange itself on a distant server. libcurl keeps
+// the connection of an easy handle's last transfer, so idle handles wait in
+// a pool between exchanges, each with the server of its last one; an
+// exchange takes a handle that last served its server, or a new one. A
+// handle is in one thread's hands at a time, and the pool's lock is held
+// only to take or return one, never across the network. TLS sessions are
+// shared by all handles (a libcurl share, whose locks libcurl holds only
+// briefly), so that a new connection resumes the session of an earlier one.
+//
+// The pool is bounded: at most kIdleHandles handles wait, each with at most
+// one connection, the least recently used closed first, and one idle for
+// kIdleSeconds is closed by the next exchange (the library runs no thread
+// of its own to do it sooner). An exchange that fails or ends early leaves
+// no connection to reuse: libcurl closes the connection of a transfer that
+// does not complete (a time-out, a stop by the write or progress callback, a
+// broken read), and a handle whose transfer never returned (its thread was
+// cancelled) is closed rather than returned.
 #include <curl/curl.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <exception>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "net/body_accumulator.h"
 #include "net/http_transport.h"
@@ -24,6 +47,13 @@ namespace {
 // The size of the buffer the shell's URL splitter is given on Windows: a host
 // name of this length or more yields no host there, and so none here.
 constexpr std::size_t kUrlPartBufferSize = 260;
+
+// How many idle handles (so idle connections) the pool keeps, and for how
+// long one may wait for its next exchange.
+constexpr std::size_t kIdleHandles = 4;
+constexpr long kIdleSeconds = 30;
+
+std::atomic<bool> reuse_connections{true};
 
 std::atomic<long> connect_timeout_ms{kDefaultTransportTimeouts.connect_ms};
 std::atomic<long> stall_timeout_seconds{kDefaultTransportTimeouts.stall_seconds};
@@ -115,9 +145,223 @@ size_t WriteBody(char *data, size_t size, size_t count, void *context) noexcept 
   }
 }
 
-struct CurlDeleter {
-  void operator()(CURL *curl) const { curl_easy_cleanup(curl); }
+class HandlePool {
+ public:
+  HandlePool();
+
+  // A handle for an exchange with `server` (scheme, host and port): the one
+  // that served it last, or a new one. Null when libcurl gives none.
+  CURL *Take(const std::string &server);
+  // Takes back a handle whose transfer returned: it waits for the next
+  // exchange with `server`, or is closed when the pool is full or closed.
+  // Allocates nothing: it runs in a destructor, also while an exception
+  // unwinds the exchange.
+  void Give(CURL *handle, std::string server) noexcept;
+  // Closes the idle handles, and from now on every handle given back.
+  void Close();
+
+  // Around fork(): the locks are held across it, so that no other thread
+  // leaves one held in the child, and the child drops the idle handles and
+  // the share. Their sockets and TLS sessions belong to the parent: a child
+  // that wrote to them would corrupt the parent's exchanges, and even
+  // closing a TLS connection writes to it.
+  void BeforeFork();
+  void AfterForkInParent();
+  void AfterForkInChild();
+
+ private:
+  struct Idle {
+    CURL *handle;
+    std::string server;
+    std::chrono::steady_clock::time_point since;
+  };
+  // Handles to close once the lock is released: the expired ones, and one
+  // pushed out by the handle given back.
+  struct Closing {
+    CURL *handles[kIdleHandles + 1];
+    std::size_t count = 0;
+    ~Closing() {
+      for (std::size_t i = 0; i < count; ++i) curl_easy_cleanup(handles[i]);
+    }
+  };
+
+  // Moves the handles idle for kIdleSeconds or more to `expired`. Under the lock.
+  void TakeExpired(Closing *expired) noexcept;
+  // Under the lock.
+  CURLSH *Share();
+
+  static void LockShared(CURL *, curl_lock_data data, curl_lock_access, void *pool) noexcept;
+  static void UnlockShared(CURL *, curl_lock_data data, void *pool) noexcept;
+
+  std::mutex mutex_;
+  std::vector<Idle> idle_;  // the least recently used first
+  bool closed_ = false;
+  CURLSH *share_ = nullptr;        // made on first use; given up in a child process
+  std::vector<void *> inherited_;  // a child's handles and share of its parent
+  std::mutex share_locks_[CURL_LOCK_DATA_LAST];
 };
+
+HandlePool &Pool();
+
+HandlePool::HandlePool() {
+  idle_.reserve(kIdleHandles + 1);  // Give never grows it under the lock
+  pthread_atfork([] { Pool().BeforeFork(); }, [] { Pool().AfterForkInParent(); },
+                 [] { Pool().AfterForkInChild(); });
+}
+
+CURL *HandlePool::Take(const std::string &server) {
+  Closing expired;
+  CURL *handle = nullptr;
+  CURLSH *share = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    TakeExpired(&expired);
+    for (auto idle = idle_.rbegin(); idle != idle_.rend(); ++idle) {
+      if (idle->server == server) {
+        handle = idle->handle;
+        idle_.erase(std::next(idle).base());
+        break;
+      }
+    }
+    // A share, once made, lives as long as the process.
+    if (handle == nullptr && !closed_) share = Share();
+  }
+  if (handle != nullptr) return handle;
+  handle = curl_easy_init();
+  if (handle != nullptr && share != nullptr) curl_easy_setopt(handle, CURLOPT_SHARE, share);
+  return handle;
+}
+
+void HandlePool::Give(CURL *handle, std::string server) noexcept {
+  // Forgets the exchange's options, which point into its stack frame; the
+  // connection, the share and the session cache stay.
+  curl_easy_reset(handle);
+  Closing closing;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (closed_) {
+    closing.handles[closing.count++] = handle;
+    return;
+  }
+  TakeExpired(&closing);
+  // Within the capacity reserved: no allocation.
+  idle_.push_back({handle, std::move(server), std::chrono::steady_clock::now()});
+  if (idle_.size() > kIdleHandles) {
+    closing.handles[closing.count++] = idle_.front().handle;
+    idle_.erase(idle_.begin());
+  }
+}
+
+void HandlePool::Close() {
+  std::vector<Idle> idle;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+    idle.swap(idle_);
+  }
+  for (const Idle &entry : idle) curl_easy_cleanup(entry.handle);
+}
+
+void HandlePool::BeforeFork() {
+  mutex_.lock();
+  for (std::mutex &lock : share_locks_) lock.lock();
+}
+
+void HandlePool::AfterForkInParent() {
+  for (std::mutex &lock : share_locks_) lock.unlock();
+  mutex_.unlock();
+}
+
+void HandlePool::AfterForkInChild() {
+  // Never cleaned up (see above), but kept where a leak checker finds them.
+  for (const Idle &entry : idle_) inherited_.push_back(entry.handle);
+  if (share_ != nullptr) inherited_.push_back(share_);
+  idle_.clear();
+  share_ = nullptr;
+  AfterForkInParent();
+}
+
+void HandlePool::TakeExpired(Closing *expired) noexcept {
+  const auto oldest = std::chrono::steady_clock::now() - std::chrono::seconds(kIdleSeconds);
+  std::size_t count = 0;
+  while (count < idle_.size() && idle_[count].since <= oldest) {
+    expired->handles[expired->count++] = idle_[count++].handle;
+  }
+  idle_.erase(idle_.begin(), idle_.begin() + static_cast<std::ptrdiff_t>(count));
+}
+
+CURLSH *HandlePool::Share() {
+  if (share_ != nullptr) return share_;
+  CURLSH *share = curl_share_init();
+  if (share == nullptr) return nullptr;
+  if (curl_share_setopt(share, CURLSHOPT_LOCKFUNC, LockShared) != CURLSHE_OK ||
+      curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, UnlockShared) != CURLSHE_OK ||
+      curl_share_setopt(share, CURLSHOPT_USERDATA, this) != CURLSHE_OK ||
+      curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) != CURLSHE_OK) {
+    curl_share_cleanup(share);
+    return nullptr;
+  }
+  share_ = share;
+  return share_;
+}
+
+void HandlePool::LockShared(CURL *, curl_lock_data data, curl_lock_access, void *pool) noexcept {
+  if (data >= 0 && data < CURL_LOCK_DATA_LAST) {
+    static_cast<HandlePool *>(pool)->share_locks_[data].lock();
+  }
+}
+
+void HandlePool::UnlockShared(CURL *, curl_lock_data data, void *pool) noexcept {
+  if (data >= 0 && data < CURL_LOCK_DATA_LAST) {
+    static_cast<HandlePool *>(pool)->share_locks_[data].unlock();
+  }
+}
+
+// Closes the idle connections when the library is unloaded or the process
+// ends. The pool itself is never destroyed: a thread still in an exchange
+// then gives its handle back to a closed pool, which closes it.
+struct PoolCloser {
+  ~PoolCloser() { Pool().Close(); }
+};
+
+// First called after libcurl's global initialisation, which initialises
+// OpenSSL: the closer, registered after OpenSSL's own clean-up at exit,
+// runs before it.
+HandlePool &Pool() {
+  static HandlePool *const pool = new HandlePool;
+  static PoolCloser closer;
+  return *pool;
+}
+
+// The easy handle of one exchange. Once its transfer has returned, it goes
+// back to the pool; one whose transfer never returned (the thread was
+// cancelled inside it) is closed, with its connection.
+class Lease {
+ public:
+  explicit Lease(std::string server)
+      : server_(std::move(server)), pooled_(reuse_connections.load()) {
+    handle_ = pooled_ ? Pool().Take(server_) : curl_easy_init();
+  }
+  ~Lease() {
+    if (handle_ == nullptr) return;
+    if (pooled_ && returned_) {
+      Pool().Give(handle_, std::move(server_));
+    } else {
+      curl_easy_cleanup(handle_);
+    }
+  }
+  Lease(const Lease &) = delete;
+  Lease &operator=(const Lease &) = delete;
+
+  CURL *get() const { return handle_; }
+  void TransferReturned() { returned_ = true; }
+
+ private:
+  std::string server_;
+  bool pooled_;
+  bool returned_ = false;
+  CURL *handle_ = nullptr;
+};
+
 struct SlistDeleter {
   void operator()(curl_slist *list) const { curl_slist_free_all(list); }
 };
@@ -160,6 +404,8 @@ bool UrlPortPart(const char *url, std::string *port) {
   return true;
 }
 
+bool SetTransportReuseForTesting(bool reuse) { return reuse_connections.exchange(reuse); }
+
 void SetTransportCaFileForTesting(const std::string &path) {
   std::lock_guard<std::mutex> lock(ca_file_mutex);
   ca_file = path;
@@ -184,9 +430,10 @@ TransportResult PerformExchange(const TransportRequest &request) {
   // libcurl's own account of a failure, more precise than its error code's
   // text. Declared before the handle, which writes to it until cleaned up.
   char error_text[CURL_ERROR_SIZE] = {};
-  std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
-  if (!curl) return Failed(&outcome, "libcurl gave no handle");
-  CURL *handle = curl.get();
+  std::string url = ServerUrl(request);
+  Lease lease(url);
+  CURL *handle = lease.get();
+  if (handle == nullptr) return Failed(&outcome, "libcurl gave no handle");
 
   // "Expect:" keeps libcurl from waiting for a 100 Continue that WinINet
   // never asks for.
@@ -199,7 +446,6 @@ TransportResult PerformExchange(const TransportRequest &request) {
     headers.reset(grown);
   }
 
-  std::string url = ServerUrl(request);
   std::string target = RequestTarget(request.object_name);
   const char *protocols = request.secure ? "https" : "http";
   BodyAccumulator accumulator;
@@ -217,6 +463,8 @@ TransportResult PerformExchange(const TransportRequest &request) {
       // An empty proxy name turns off proxies, also those named in the environment.
       curl_easy_setopt(handle, CURLOPT_PROXY, "") == CURLE_OK &&
       curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+      curl_easy_setopt(handle, CURLOPT_MAXCONNECTS, 1L) == CURLE_OK &&
+      curl_easy_setopt(handle, CURLOPT_MAXAGE_CONN, kIdleSeconds) == CURLE_OK &&
       curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, connect_timeout_ms.load()) == CURLE_OK &&
       curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L) == CURLE_OK &&
       curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, CheckStall) == CURLE_OK &&
@@ -253,6 +501,7 @@ TransportResult PerformExchange(const TransportRequest &request) {
   }
 
   CURLcode result = curl_easy_perform(handle);
+  lease.TransferReturned();
   if (sink.failure) std::rethrow_exception(sink.failure);
   long status = 0;
   curl_off_t uploaded = 0;

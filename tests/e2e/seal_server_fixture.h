@@ -12,6 +12,7 @@
 #include "api/messages.h"
 #include "seal_server.h"
 #include "support/loaded_kel.h"
+#include "support/raw_listener.h"
 #include "support/temp_dir.h"
 
 namespace kel::test {
@@ -36,6 +37,12 @@ class SealServerTest : public ::testing::Test {
     server_ = std::make_unique<server::SealServer>(DevServerOptions((dir_ / "records").string()));
     ASSERT_TRUE(server_->Start());
     kel_ = std::make_unique<LoadedKel>(FixtureFile("dev-only-document-server-key.pub"));
+  }
+
+  // The library keeps its connections: they are ended here, or the server's
+  // stop would wait for them.
+  void TearDown() override {
+    if (server_ != nullptr) EndAcceptedConnections(server_->port());
   }
 
   // The server's URL with a query string for the next request.

@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 
 namespace kel::test {
@@ -68,6 +70,28 @@ bool RawListener::FillAcceptQueue() {
     if (!WaitFor(client, POLLOUT, std::chrono::milliseconds(200))) return true;
   }
   return false;
+}
+
+void EndAcceptedConnections(int port) {
+  std::error_code error;
+  for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+    int fd = std::atoi(entry.path().filename().c_str());
+    sockaddr_storage local{};
+    sockaddr_storage peer{};
+    socklen_t local_size = sizeof local;
+    socklen_t peer_size = sizeof peer;
+    if (getsockname(fd, reinterpret_cast<sockaddr *>(&local), &local_size) != 0 ||
+        getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &peer_size) != 0) {
+      continue;  // no socket, or no connection (a listener)
+    }
+    int local_port = -1;
+    if (local.ss_family == AF_INET) {
+      local_port = ntohs(reinterpret_cast<sockaddr_in *>(&local)->sin_port);
+    } else if (local.ss_family == AF_INET6) {
+      local_port = ntohs(reinterpret_cast<sockaddr_in6 *>(&local)->sin6_port);
+    }
+    if (local_port == port) shutdown(fd, SHUT_RDWR);
+  }
 }
 
 }  // namespace kel::test

@@ -35,6 +35,12 @@ class RawListener {
   std::vector<int> clients_;
 };
 
+// Shuts down the connections that a server of this process on `port` has
+// accepted. A client that keeps its connections (as the library does) would
+// otherwise hold up the server's stop: httplib waits for the next request on
+// a kept-alive connection until its keep-alive time-out (5 s) passes.
+void EndAcceptedConnections(int port);
+
 }  // namespace kel::test
 
 #endif  // KEL_TESTS_SUPPORT_RAW_LISTENER_H_

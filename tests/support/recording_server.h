@@ -5,6 +5,7 @@
 #ifndef KEL_TESTS_SUPPORT_RECORDING_SERVER_H_
 #define KEL_TESTS_SUPPORT_RECORDING_SERVER_H_
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -72,6 +73,8 @@ class RecordingServer {
   void SetDefaultAnswer(CannedAnswer answer);
 
   std::vector<RecordedRequest> Requests() const;
+  // How many connections the server has accepted.
+  std::size_t Connections() const { return connections_; }
 
  private:
   CannedAnswer AnswerFor(const std::string &path) const;
@@ -79,6 +82,7 @@ class RecordingServer {
   bool Wait(std::chrono::milliseconds duration);
 
   std::unique_ptr<httplib::Server> server_;
+  std::atomic<std::size_t> connections_{0};
   std::thread thread_;
   int port_ = 0;
 

@@ -2,10 +2,14 @@
 #include "net/http_request.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <future>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "net/body_accumulator.h"
 #include "net/http_transport.h"
@@ -273,6 +277,105 @@ TEST(HttpRequestTest, TheTotalDeadlineEndsAnExchangeInAnyPhase) {
     EXPECT_GE(took_ms, 1400);  // the deadline, not an earlier failure
     EXPECT_LT(took_ms, 8000);  // with room for a loaded machine
   }
+}
+
+// ---- connections kept between exchanges -------------------------------------
+
+// Exchanges with a server go over one connection, whichever other servers
+// the library talks to in between; with reuse switched off (the benchmark's
+// fresh-connection figure), each opens its own.
+TEST(HttpRequestTest, ExchangesWithAServerShareItsConnection) {
+  RecordingServer first;
+  RecordingServer second;
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(Send(first.Url("/x")), "ok");
+    EXPECT_EQ(Send(second.Url("/x")), "ok");
+  }
+  EXPECT_EQ(first.Connections(), 1u);
+  EXPECT_EQ(second.Connections(), 1u);
+
+  bool reuse = SetTransportReuseForTesting(false);
+  EXPECT_EQ(Send(first.Url("/x")), "ok");
+  EXPECT_EQ(Send(first.Url("/x")), "ok");
+  SetTransportReuseForTesting(reuse);
+  EXPECT_EQ(first.Connections(), 3u);
+}
+
+// An exchange that fails or stops reading early leaves its connection
+// closed: the next exchange opens a fresh one and reads its own answer, not
+// the rest of the last one.
+TEST(HttpRequestTest, AnExchangeCutShortLeavesNoConnectionToReuse) {
+  ShortTimeouts timeouts({500, 1});
+  CannedAnswer closed_early = test::Answer(200, Pattern(3000));
+  closed_early.close_after = 1000;
+  CannedAnswer too_long = test::Answer(200, std::string(BodyAccumulator::kMaxAnswerBytes + 1, 'a'));
+  CannedAnswer zero_byte = test::Answer(200, std::string("ab\0cd", 5) + Pattern(100000));
+  CannedAnswer stalled;
+  stalled.delay = milliseconds(10000);
+  const std::pair<const char *, CannedAnswer> rows[] = {{"closed early", closed_early},
+                                                        {"too long", too_long},
+                                                        {"ended by a zero byte", zero_byte},
+                                                        {"timed out", stalled}};
+  for (const auto &[what, answer] : rows) {
+    SCOPED_TRACE(what);
+    RecordingServer server;
+    server.SetAnswer("/fault", answer);
+    EXPECT_EQ(Send(server.Url("/x")), "ok");
+    Send(server.Url("/fault"));
+    EXPECT_EQ(Send(server.Url("/x")), "ok");
+    EXPECT_EQ(Send(server.Url("/x")), "ok");
+    EXPECT_EQ(server.Connections(), 2u);
+  }
+}
+
+// Threads exchange at the same time, each over a connection of its own and
+// each with its own answer; the connections kept stay few.
+TEST(HttpRequestTest, ThreadsExchangeAtOnceEachWithItsOwnAnswer) {
+  constexpr int kThreads = 4;
+  constexpr int kExchanges = 25;
+  RecordingServer server;
+  for (int t = 0; t < kThreads; ++t) {
+    for (int i = 0; i < kExchanges; ++i) {
+      std::string path = "/" + std::to_string(t) + "-" + std::to_string(i);
+      server.SetAnswer(path, test::Answer(200, path + Pattern(1000 * i)));
+    }
+  }
+  std::vector<std::future<int>> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.push_back(std::async(std::launch::async, [&server, t] {
+      int right = 0;
+      for (int i = 0; i < kExchanges; ++i) {
+        std::string path = "/" + std::to_string(t) + "-" + std::to_string(i);
+        right += Send(server.Url(path)) == path + Pattern(1000 * i);
+      }
+      return right;
+    }));
+  }
+  for (auto &thread : threads) EXPECT_EQ(thread.get(), kExchanges);
+  EXPECT_LE(server.Connections(), static_cast<std::size_t>(kThreads));
+}
+
+// A forked child must not use the connections of its parent: both would
+// write to one socket. It opens its own, and the parent's stays in use.
+TEST(HttpRequestTest, AForkedChildOpensAConnectionOfItsOwn) {
+  RecordingServer server;
+  EXPECT_EQ(Send(server.Url("/x")), "ok");
+  int result[2];
+  ASSERT_EQ(pipe(result), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    char answered = Send(server.Url("/x")) == "ok" ? 'y' : 'n';
+    _exit(write(result[1], &answered, 1) == 1 ? 0 : 1);
+  }
+  close(result[1]);
+  char answered = 0;
+  EXPECT_EQ(read(result[0], &answered, 1), 1);
+  close(result[0]);
+  EXPECT_EQ(answered, 'y');
+  waitpid(child, nullptr, 0);
+  EXPECT_EQ(Send(server.Url("/x")), "ok");
+  EXPECT_EQ(server.Connections(), 2u);
 }
 
 TEST(HttpRequestTest, AnHttpsUrlIsNeverSentInClear) {

@@ -140,11 +140,13 @@ TEST(FlatTagReaderTest, ReadsUpToFirstZeroWhateverTheLength) {
   EXPECT_EQ(reader.Get(nullptr), nullptr);
 }
 
-// Many elements (more than the reader remembers between its two passes),
-// names repeated in any order, values with escapes of every kind: each name
-// gives the last value written under it. The same document cut inside an
-// element keeps what came before the cut. One reader reads them all, so a
-// name missing from a document must not come back from an earlier one.
+// Many elements (more than the reader remembers between its two passes, and
+// often more than it reads in one), names repeated in any order, values with
+// escapes of every kind: each name gives the last value written under it.
+// The same document cut inside an element keeps what came before the cut.
+// Each text is read with no length, half its length and its length, which
+// takes every way from one pass to two. One reader reads them all, so a name
+// missing from a document must not come back from an earlier one.
 TEST(FlatTagReaderTest, ManyElementsGiveTheLastValueOfEachName) {
   static const char *const kNames[] = {"", "a", "ab", "b", "k_>", "\xC0"};
   static const char kAlphabet[] = {'_', '<', '>', '/', 'a'};
@@ -177,19 +179,22 @@ TEST(FlatTagReaderTest, ManyElementsGiveTheLastValueOfEachName) {
     const std::pair<std::string, std::size_t> texts[] = {{document, written.size()},
                                                          {document.substr(0, cut), cut_element}};
     for (const auto &[text, stored] : texts) {
-      SCOPED_TRACE(text);
-      EXPECT_EQ(reader.Parse(text.c_str(), 0), stored == written.size());
-      for (const char *name : kNames) {
-        const std::string *last = nullptr;
-        for (std::size_t i = 0; i < stored; ++i) {
-          if (written[i].first == name) last = &written[i].second;
-        }
-        const char *value = reader.Get(name);
-        if (last == nullptr) {
-          EXPECT_EQ(value, nullptr) << name;
-        } else {
-          ASSERT_NE(value, nullptr) << name;
-          EXPECT_EQ(value, *last) << name;
+      for (std::size_t length : {std::size_t{0}, text.size() / 2, text.size()}) {
+        SCOPED_TRACE(text);
+        SCOPED_TRACE(length);
+        EXPECT_EQ(reader.Parse(text.c_str(), static_cast<int>(length)), stored == written.size());
+        for (const char *name : kNames) {
+          const std::string *last = nullptr;
+          for (std::size_t i = 0; i < stored; ++i) {
+            if (written[i].first == name) last = &written[i].second;
+          }
+          const char *value = reader.Get(name);
+          if (last == nullptr) {
+            EXPECT_EQ(value, nullptr) << name;
+          } else {
+            ASSERT_NE(value, nullptr) << name;
+            EXPECT_EQ(value, *last) << name;
+          }
         }
       }
     }
@@ -306,6 +311,37 @@ TEST(FlatTagReaderUnescapeTest, LongValueWithManyEscapes) {
   std::string value;
   for (int i = 0; i < 4000; ++i) value += (i % 2 != 0) ? "ab_<" : "c__>";
   EXPECT_EQ(Unescaped(value), ReferenceUnescape(value));
+}
+
+// A long value is read piece by piece. Values whose sizes fall on either side
+// of the powers of two from 4 KiB to 128 KiB, made of "_</_>" over and over,
+// put each byte of an escape, and the closing tag, on the boundary of a piece
+// whatever its size. Read in one pass (with the length) or two (without),
+// each gives the unescaped value; cut inside the value, the document is a
+// fault that keeps the element before it.
+TEST(FlatTagReaderTest, LongValuesAcrossPieceBoundaries) {
+  for (std::size_t power = 4096; power <= 131072; power *= 2) {
+    for (std::size_t size = power - 2; size <= power + 2; ++size) {
+      SCOPED_TRACE(size);
+      std::string value;
+      while (value.size() < size) value += "_</_>";
+      value.resize(size);
+      if (value.back() == '_') value.back() = 'a';  // Would escape the closing '<'.
+      const std::string expected = Unescaped(value);
+      const std::string document = "<b>1</b><a>" + value + "</a>";
+      for (int length : {static_cast<int>(document.size()), 0}) {
+        FlatTagReader reader;
+        EXPECT_TRUE(reader.Parse(document.c_str(), length));
+        const char *read = reader.Get("a");
+        EXPECT_TRUE(read != nullptr && read == expected) << length;
+      }
+      const std::string cut = document.substr(0, document.size() - 5);
+      FlatTagReader reader;
+      EXPECT_FALSE(reader.Parse(cut.c_str(), static_cast<int>(cut.size())));
+      EXPECT_STREQ(reader.Get("b"), "1");
+      EXPECT_EQ(reader.Get("a"), nullptr);
+    }
+  }
 }
 
 }  // namespace

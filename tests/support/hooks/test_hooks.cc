@@ -19,4 +19,11 @@ __attribute__((visibility("default"))) void KelTesting_TrustCaFile(const char *p
   kel::SetTransportCaFileForTesting(path == nullptr ? "" : path);
 }
 
+// 0: every later exchange opens a connection (and a TLS session) of its own
+// and closes it at its end; any other value keeps connections, as the
+// shipped library does.
+__attribute__((visibility("default"))) void KelTesting_ReuseConnections(int reuse) {
+  kel::SetTransportReuseForTesting(reuse != 0);
+}
+
 }  // extern "C"
