@@ -7,7 +7,9 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 
 #include "kel/kel.h"
@@ -95,6 +97,45 @@ inline bool Unload(Kel *kel) {
   FreeLibrary(kel->module);
   kel->module = nullptr;
   return GetModuleHandleA(path) == nullptr;
+}
+
+// ---- Files -------------------------------------------------------------------
+
+inline std::string ReadFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline bool WriteFile(const std::string &path, const std::string &content) {
+  std::ofstream out(path, std::ios::binary);
+  out << content;
+  return static_cast<bool>(out);
+}
+
+// The full path of this program, and the folder it runs from.
+inline std::string OwnPath() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return path;
+}
+
+inline std::string OwnFolder() {
+  std::string path = OwnPath();
+  return path.substr(0, path.rfind('\\'));
+}
+
+// Writes the development public key from `fixtures` as pubkey.key beside
+// this program (and so beside its Kel.dll). False, with a message on
+// stderr, when it cannot.
+inline bool PutDevelopmentKeyBeside(const std::string &fixtures) {
+  const std::string key = ReadFile(fixtures + "\\dev-only-document-server-key.pub");
+  const std::string key_file = OwnFolder() + "\\pubkey.key";
+  if (key.empty() || !WriteFile(key_file, key)) {
+    std::fprintf(stderr, "cannot put the development key from %s into %s\n", fixtures.c_str(),
+                 key_file.c_str());
+    return false;
+  }
+  return true;
 }
 
 #endif  // KEL_TESTS_WINDOWS_HARNESS_H_

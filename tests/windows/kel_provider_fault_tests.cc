@@ -237,22 +237,6 @@ SIZE_T PagefileUsage() {
   return counters.PagefileUsage;
 }
 
-std::string OwnPath() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return path;
-}
-
-std::string OwnFolder() {
-  std::string path = OwnPath();
-  return path.substr(0, path.rfind('\\'));
-}
-
-std::string ReadFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 bool LoadWithFaults(Fixture *f) {
   if (!Load(OwnFolder(), &f->kel)) return false;
   HMODULE provider = GetModuleHandleA("KESTRO.dll");
@@ -332,18 +316,8 @@ int main(int argc, char **argv) {
   }
   Fixture f;
   f.server = argv[1];
-  const std::string document_key =
-      ReadFile(std::string(argv[2]) + "\\dev-only-document-server-key.pub");
+  if (!PutDevelopmentKeyBeside(argv[2])) return 2;
   const std::string key_file = OwnFolder() + "\\pubkey.key";
-  {
-    std::ofstream out(key_file, std::ios::binary);
-    out << document_key;
-    if (document_key.empty() || !out) {
-      std::fprintf(stderr, "cannot put the document key from %s into %s\n", argv[2],
-                   key_file.c_str());
-      return 2;
-    }
-  }
   if (!LoadWithFaults(&f)) {
     std::fprintf(stderr,
                  "cannot load Kel.dll with the fault provider as KESTRO.dll and kestro-real.dll "

@@ -31,18 +31,6 @@
 
 namespace {
 
-std::string ReadFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string OwnFolder() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string text(path);
-  return text.substr(0, text.rfind('\\'));
-}
-
 std::string Environment(const char *name) {
   const char *value = std::getenv(name);
   return value == nullptr ? std::string() : value;
@@ -143,17 +131,8 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "cannot add the test CA %s to the Root store\n", ca_file.c_str());
     return 2;
   }
-  const std::string key = ReadFile(std::string(argv[2]) + "\\dev-only-document-server-key.pub");
+  if (!PutDevelopmentKeyBeside(argv[2])) return 2;
   const std::string key_file = OwnFolder() + "\\pubkey.key";
-  {
-    std::ofstream out(key_file, std::ios::binary);
-    out << key;
-    if (key.empty() || !out) {
-      std::fprintf(stderr, "cannot put the development key from %s into %s\n", argv[2],
-                   key_file.c_str());
-      return 2;
-    }
-  }
   Kel kel;
   if (!Load(OwnFolder(), &kel)) {
     std::fprintf(stderr, "cannot load Kel.dll from %s\n", OwnFolder().c_str());

@@ -30,24 +30,6 @@ namespace {
 
 // ---- Files and folders -------------------------------------------------------
 
-std::string ReadFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool WriteFile(const std::string &path, const std::string &content) {
-  std::ofstream out(path, std::ios::binary);
-  out << content;
-  return static_cast<bool>(out);
-}
-
-std::string OwnFolder() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string text(path);
-  return text.substr(0, text.rfind('\\'));
-}
-
 // A folder name that is not ASCII in the ANSI code page `codepage`: 电子印章
 // in GBK for 936, "café€" for 1252; plain ASCII for any other.
 std::string NonAsciiName(UINT codepage) {
