@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "api/messages.h"
 #include "exchange_support.h"
 #include "net/body_accumulator.h"
 
@@ -110,6 +111,7 @@ struct Shape {
   const char *label;
   const char *query;
   Content (*make)(std::size_t size);
+  bool refused = false;  // the library must refuse it as a bad format
 };
 
 // A framed answer carries no tag-value document: its signed content is
@@ -155,6 +157,23 @@ const Shape kShapes[] = {
        for (std::size_t i = 1; i < size; i += 2) description[i] = '>';
        return Content{std::move(description), {}};
      }},
+    // "order" names the signed fields again and again. Twice stays within
+    // the signed-data bound (2 bytes per answer byte) and verifies; 40,000
+    // times a 1000-byte description is far beyond it and is refused before
+    // the signed data is built.
+    {"order twice", kDocument,
+     [](std::size_t size) {
+       Content content{std::string(size, 'd'), {}};
+       content.padding.order_repeats = 2;
+       return content;
+     }},
+    {"order bomb", kDocument,
+     [](std::size_t size) {
+       Content content{std::string(1000, 'd'), {"", TinyElements(size)}};
+       content.padding.order_repeats = 40000;
+       return content;
+     },
+     true},
 };
 
 std::unique_ptr<kel::server::SealServer> StartServer(const Content &content) {
@@ -211,7 +230,10 @@ bool Measure(const Shape &shape) {
   // answer was read, decrypted and verified.
   std::size_t read_back = kel.LastError().size();
   server->Stop();
-  if (result != 0 || status != 0 || read_back != content.description.size() || answer > kBound) {
+  bool as_expected = shape.refused
+                         ? result == 1 && kel.LastError() == kel::msg::kBadAnswerFormat
+                         : result == 0 && status == 0 && read_back == content.description.size();
+  if (!as_expected || answer > kBound) {
     std::fprintf(stderr, "%s, %s: the exchange failed (%d)\n", shape.label, format, result);
     return false;
   }

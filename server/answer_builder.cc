@@ -1,5 +1,6 @@
 #include "answer_builder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -142,8 +143,12 @@ std::string AnswerBuilder::Document(const std::string &response_key,
     if (fault == Fault::kNoStatusOrDate && result_field) continue;
     written.push_back(field);
   }
+  std::vector<std::string> order;
+  for (int i = 0; i < std::max(padding_.order_repeats, 1); ++i) {
+    order.insert(order.end(), signed_fields.begin(), signed_fields.end());
+  }
   std::string signed_data;
-  for (const auto &name : signed_fields) {
+  for (const auto &name : order) {
     for (const auto &field : written) {
       if (field.first == name) signed_data += field.second;
     }
@@ -155,7 +160,7 @@ std::string AnswerBuilder::Document(const std::string &response_key,
   std::string inner = padding_.inner;
   for (const auto &field : written) inner += Element(field.first, field.second);
   if (fault != Fault::kNoOrder) {
-    inner += Element("order", fault == Fault::kEmptyOrder ? "" : Join(signed_fields));
+    inner += Element("order", fault == Fault::kEmptyOrder ? "" : Join(order));
   }
   if (fault != Fault::kNoSign)
     inner += Element("sign", fault == Fault::kEmptySign ? "" : signature);

@@ -28,6 +28,7 @@ struct SigningKeys {
 struct DocumentPadding {
   std::string outer;
   std::string inner;
+  int order_repeats = 1;  // how many times "order" names the signed fields
 };
 
 // The faults that an answer can be built with; kNone is a sound answer.

@@ -3,7 +3,6 @@
 #include <mutex>
 
 #include "api/host_buffer.h"
-#include "api/trace.h"
 
 namespace kel {
 namespace {
@@ -43,7 +42,6 @@ void ClearLastError() noexcept {
 
 void ReportError(const char *message) noexcept {
   if (message == nullptr) return;
-  trace::NoteReported(message);
   std::lock_guard<std::mutex> lock(LastErrorMutex());
   std::string &text = LastError();
   if (!text.empty()) return;

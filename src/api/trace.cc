@@ -81,24 +81,6 @@ std::string TimeText() {
   return text;
 }
 
-// The notes of the threads that watch: which thread, and the first message
-// it reported. A slot with thread 0 is free.
-struct Note {
-  unsigned long thread = 0;
-  const char *first = nullptr;
-};
-constexpr int kNoteSlots = 128;
-
-std::mutex &NoteMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-Note *Notes() {
-  static Note notes[kNoteSlots];
-  return notes;
-}
-
 }  // namespace
 
 void Start(const char *path) noexcept {
@@ -151,45 +133,6 @@ void Line::Write() const noexcept {
     AppendToFile(path == kStandardError ? nullptr : path.c_str(), line.data(), line.size());
   } catch (...) {
     // No memory for the line: it is dropped.
-  }
-}
-
-MessageWatch::MessageWatch() noexcept {
-  if (!Enabled()) return;
-  const unsigned long thread = ThreadNumber();
-  std::lock_guard<std::mutex> lock(NoteMutex());
-  Note *notes = Notes();
-  for (int i = 0; i < kNoteSlots; ++i) {
-    if (notes[i].thread == 0) {
-      notes[i] = Note{thread, nullptr};
-      slot_ = i;
-      return;
-    }
-  }
-}
-
-MessageWatch::~MessageWatch() {
-  if (slot_ < 0) return;
-  std::lock_guard<std::mutex> lock(NoteMutex());
-  Notes()[slot_] = Note();
-}
-
-const char *MessageWatch::first() const noexcept {
-  if (slot_ < 0) return nullptr;
-  std::lock_guard<std::mutex> lock(NoteMutex());
-  return Notes()[slot_].first;
-}
-
-void NoteReported(const char *message) noexcept {
-  if (message == nullptr || !Enabled()) return;
-  const unsigned long thread = ThreadNumber();
-  std::lock_guard<std::mutex> lock(NoteMutex());
-  Note *notes = Notes();
-  for (int i = 0; i < kNoteSlots; ++i) {
-    if (notes[i].thread == thread) {
-      if (notes[i].first == nullptr) notes[i].first = message;
-      return;
-    }
   }
 }
 

@@ -71,32 +71,6 @@ class Line {
   bool full_ = false;  // the line reached kMaxLineBytes; later fields are dropped
 };
 
-// While one is alive on a thread (and the trace is on), the first message
-// that thread passes to ReportError is noted in it: the check that failed in
-// an exchange, whatever the process-wide last-error text already held. The
-// notes live in a small fixed table, so that ReportError needs no memory and
-// no thread-local storage; when more threads than the table holds watch at
-// once, the latest ones note nothing. Not copyable; one per thread at a time.
-class MessageWatch {
- public:
-  MessageWatch() noexcept;
-  ~MessageWatch();
-  MessageWatch(const MessageWatch &) = delete;
-  MessageWatch &operator=(const MessageWatch &) = delete;
-
-  // False when the trace is off or the table was full: nothing is noted.
-  bool watching() const noexcept { return slot_ >= 0; }
-
-  // The first message noted, or null.
-  const char *first() const noexcept;
-
- private:
-  int slot_ = -1;
-};
-
-// Called by ReportError with each message it is given.
-void NoteReported(const char *message) noexcept;
-
 // ---- The platform half ----------------------------------------------------
 
 // Appends `size` bytes to the file at `path` with one write, creating the

@@ -67,29 +67,25 @@ HttpRequest::HttpRequest(const char *url, bool post) : url_(url ? url : ""), pos
 
 // The parameters carry the response key, which must not outlive the request.
 HttpRequest::~HttpRequest() {
-  for (auto &param : params_) WipeText(&param->value);
+  for (auto &param : params_) WipeText(&param.value);
 }
 
-void HttpRequest::AddParam(RequestParam *param) {
-  // Owned before the list grows, so that a failed growth releases it.
-  std::unique_ptr<RequestParam> owned(param);
-  if (owned) params_.push_back(std::move(owned));
-}
+void HttpRequest::AddParam(RequestParam param) { params_.push_back(std::move(param)); }
 
 std::string HttpRequest::BuildQuery() const {
   // Sized first and escaped in place: the text carries the response key, and
   // neither a temporary nor an outgrown block may keep a copy of it.
   std::size_t length = 0;
   for (const auto &param : params_) {
-    length += UrlEscapedLength(param->name) + UrlEscapedLength(param->value) + 2;
+    length += UrlEscapedLength(param.name) + UrlEscapedLength(param.value) + 2;
   }
   std::string query;
   query.reserve(length);
   for (const auto &param : params_) {
     if (&param != &params_.front()) query += '&';
-    AppendUrlEscaped(param->name, &query);
+    AppendUrlEscaped(param.name, &query);
     query += '=';
-    AppendUrlEscaped(param->value, &query);
+    AppendUrlEscaped(param.value, &query);
   }
   return query;
 }

@@ -8,7 +8,6 @@
 #ifndef KEL_NET_HTTP_REQUEST_H_
 #define KEL_NET_HTTP_REQUEST_H_
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +16,7 @@
 namespace kel {
 
 // A name/value pair of a request's parameter list, in the host's code page.
+// The request holds its parameters by value.
 struct RequestParam {
   std::string name;
   std::string value;
@@ -36,9 +36,8 @@ class HttpRequest {
   HttpRequest(const HttpRequest &) = delete;
   HttpRequest &operator=(const HttpRequest &) = delete;
 
-  // Appends `param` and takes ownership of it. Parameters go on the wire in
-  // the order appended. A null pointer is ignored.
-  void AddParam(RequestParam *param);
+  // Appends `param`. Parameters go on the wire in the order appended.
+  void AddParam(RequestParam param);
 
   // The parameters as name=value pairs joined by '&', each name and value
   // escaped with UrlEscape. Empty for no parameters.
@@ -59,10 +58,10 @@ class HttpRequest {
   const std::string &port_text() const { return port_text_; }
   const std::string &object_name() const { return object_name_; }
   bool secure() const { return secure_; }
-  const std::vector<std::unique_ptr<RequestParam>> &params() const { return params_; }
+  const std::vector<RequestParam> &params() const { return params_; }
 
  private:
-  std::vector<std::unique_ptr<RequestParam>> params_;
+  std::vector<RequestParam> params_;
   std::string host_;
   std::string object_name_;  // the request target, without its leading '/'
   int port_ = 80;

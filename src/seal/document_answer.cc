@@ -3,8 +3,6 @@
 // values of the fields named in "order", and the result fields.
 #include <cstring>
 
-#include "api/last_error.h"
-#include "api/messages.h"
 #include "api/secure_wipe.h"
 #include "crypto/provider.h"
 #include "module/module_app.h"
@@ -40,9 +38,7 @@ void ForEachOrderedValue(const TagReaderHandle &inner, const std::string &order,
 }
 
 // The signed data: the ordered values joined without separators. False,
-// before anything is built, when it would be longer than `limit`: "order"
-// may name a field many times, and an answer must not cost more memory than
-// a small multiple of its own size.
+// before anything is built, when it would be longer than `limit`.
 bool SignedData(const TagReaderHandle &inner, const std::string &order, std::size_t limit,
                 std::string *data) {
   std::size_t length = 0;
@@ -61,79 +57,77 @@ bool SignedData(const TagReaderHandle &inner, const std::string &order, std::siz
   return true;
 }
 
-}  // namespace
-
-std::string DecodeDocumentAnswer(const std::string &body, const std::string &response_key,
-                                 std::string *signature) {
-  TagReaderHandle outer;
-  if (!Parse(outer, body)) return kUndefinedAnswer;
-
-  const char *data = outer.Get("data");
-  if (data == nullptr) {
-    ReportError(msg::kBadAnswerFormat);
-    return std::string();
-  }
-  std::string plaintext;
-  if (crypto::DecryptText(response_key.c_str(), data, &plaintext) != crypto::Outcome::kOk) {
-    ReportError(msg::kAnswerDecryptFailed);
-    return std::string();
-  }
-  // Each copy of a large answer is let go as soon as it has served, which
-  // keeps the memory peak of an answer near the size bound low.
-  outer.Destroy();
-  TagReaderHandle inner;
-  bool parsed = Parse(inner, plaintext);
-  const std::size_t inner_length = std::strlen(plaintext.c_str());
-  WipeText(&plaintext);
-  std::string().swap(plaintext);
-  if (!parsed) {
-    ReportError(msg::kBadAnswerFormat);
-    return std::string();
-  }
-  if (!VerifySignedFields(inner, inner_length)) return std::string();
-  return FormAnswerResult(inner, signature);
+ExchangeOutcome Failed(ExchangeStatus status) {
+  return ExchangeOutcome(AnswerFormat::kDocument, status);
 }
 
-bool VerifySignedFields(const TagReaderHandle &inner, std::size_t document_length) {
+}  // namespace
+
+ExchangeOutcome DecodeDocumentAnswer(std::string body, const std::string &response_key) {
+  const std::size_t answer_size = body.size();
+  TagReaderHandle outer;
+  bool parsed = Parse(outer, body);
+  // Each copy of a large answer is let go as soon as it has served, which
+  // keeps the memory peak of an answer near the size bound low.
+  std::string().swap(body);
+  if (!parsed) return ExchangeOutcome(AnswerFormat::kNone, ExchangeStatus::kNotADocument);
+
+  const char *data = outer.Get("data");
+  if (data == nullptr) return Failed(ExchangeStatus::kBadFormat);
+  std::string plaintext;
+  ScopedWipe wipe_plaintext(&plaintext);
+  if (crypto::DecryptText(response_key.c_str(), data, &plaintext) != crypto::Outcome::kOk) {
+    return Failed(ExchangeStatus::kNotDecrypted);
+  }
+  outer.Destroy();
+  TagReaderHandle inner;
+  parsed = Parse(inner, plaintext);
+  WipeText(&plaintext);
+  std::string().swap(plaintext);
+  if (!parsed) return Failed(ExchangeStatus::kBadFormat);
+  ExchangeStatus verified = VerifySignedFields(inner, answer_size);
+  if (verified != ExchangeStatus::kOk) return Failed(verified);
+  return FormAnswerResult(inner);
+}
+
+ExchangeStatus VerifySignedFields(const TagReaderHandle &inner, std::size_t answer_size) {
   const char *sign = inner.Get("sign");
   const char *order = inner.Get("order");
   std::string data;
-  if (IsEmpty(sign) || IsEmpty(order) || !SignedData(inner, order, document_length, &data)) {
-    ReportError(msg::kBadAnswerFormat);
-    return false;
+  ScopedWipe wipe_data(&data);
+  if (IsEmpty(sign) || IsEmpty(order) ||
+      !SignedData(inner, order, kSignedDataPerAnswerByte * answer_size, &data)) {
+    return ExchangeStatus::kBadFormat;
   }
-
   // Tested after the format, so a document without "sign" or "order"
   // reports the format even when no key is loaded.
   const char *server_key = ServerKey().Data();
-  if (server_key == nullptr) {
-    ReportError(msg::kNoPublicKey);
-    return false;
-  }
+  if (server_key == nullptr) return ExchangeStatus::kNoServerKey;
   switch (crypto::VerifySignature(server_key, data.data(), data.size(), sign)) {
     case crypto::Outcome::kOk:
-      return true;
+      return ExchangeStatus::kOk;
     case crypto::Outcome::kRaised:
-      ReportError(msg::kAnswerVerifyRaised);
-      return false;
+      return ExchangeStatus::kVerifyRaised;
     default:
-      ReportError(msg::kAnswerNotVerified);
-      return false;
+      return ExchangeStatus::kNotVerified;
   }
 }
 
-std::string FormAnswerResult(const TagReaderHandle &inner, std::string *signature) {
-  if (const char *sign = inner.Get("sign")) *signature = sign;
+ExchangeOutcome FormAnswerResult(const TagReaderHandle &inner) {
+  ExchangeOutcome outcome(AnswerFormat::kDocument, ExchangeStatus::kOk);
+  if (const char *sign = inner.Get("sign")) outcome.signature = sign;
   if (const char *status = inner.Get("status")) {
     const char *desc = inner.Get("desc");
-    return desc != nullptr ? std::string("0,") + status + "," + desc : std::string(status);
+    // Built in place: no temporary holds decrypted text.
+    if (desc != nullptr) outcome.result.append("0,").append(status).append(",").append(desc);
+    if (desc == nullptr) outcome.result = status;
+  } else if (const char *date = inner.Get("date")) {
+    if (const char *content = inner.Get("content")) outcome.result = content;
+    outcome.result += date;
+  } else {
+    outcome.status = ExchangeStatus::kBadFormat;
   }
-  if (const char *date = inner.Get("date")) {
-    const char *content = inner.Get("content");
-    return std::string(content != nullptr ? content : "") + date;
-  }
-  ReportError(msg::kBadAnswerFormat);
-  return std::string();
+  return outcome;
 }
 
 }  // namespace kel

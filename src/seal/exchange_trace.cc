@@ -1,31 +1,12 @@
 #include "seal/exchange_trace.h"
 
-#include <cstring>
 #include <exception>
 #include <string>
 
-#include "api/messages.h"
 #include "net/url_parts.h"
 
 namespace kel {
 namespace {
-
-// The stable token of the message an exchange reported; "ok" for none.
-const char *ResultToken(const char *message) {
-  if (message == nullptr) return "ok";
-  static const struct {
-    const char *message;
-    const char *token;
-  } kTokens[] = {
-      {msg::kServerUnreachable, "unreachable"},     {msg::kBadAnswerFormat, "bad-format"},
-      {msg::kAnswerDecryptFailed, "not-decrypted"}, {msg::kAnswerNotVerified, "not-verified"},
-      {msg::kAnswerVerifyRaised, "verify-raised"},  {msg::kNoPublicKey, "no-server-key"},
-  };
-  for (const auto &entry : kTokens) {
-    if (std::strcmp(message, entry.message) == 0) return entry.token;
-  }
-  return "failed";
-}
 
 // The scheme as the URL spells it; empty when the URL has none.
 std::string Scheme(const std::string &url) {
@@ -38,7 +19,7 @@ std::string ParamLengths(const HttpRequest &request) {
   std::string list;
   for (const auto &param : request.params()) {
     if (!list.empty()) list += ',';
-    list += param->name + ":" + std::to_string(param->value.size());
+    list += param.name + ":" + std::to_string(param.value.size());
   }
   return list;
 }
@@ -51,8 +32,8 @@ std::string Target(const std::string &object_name) {
 
 }  // namespace
 
-void ExchangeTrace::Write(const HttpRequest &request, const char *format,
-                          const char *result) const noexcept {
+void ExchangeTrace::Write(const HttpRequest &request,
+                          const ExchangeOutcome &outcome) const noexcept {
   if (!on_) return;
   try {
     const TransportResult &transport = request.result();
@@ -60,9 +41,8 @@ void ExchangeTrace::Write(const HttpRequest &request, const char *format,
                   std::chrono::steady_clock::now() - start_)
                   .count();
     trace::Line line("exchange");
-    if (result == nullptr) result = watch_.watching() ? ResultToken(watch_.first()) : "unknown";
-    line.Add("result", result)
-        .Add("format", format)
+    line.Add("result", ExchangeToken(outcome.status))
+        .Add("format", FormatToken(outcome.format))
         .Add("status", static_cast<std::uint64_t>(transport.status < 0 ? 0 : transport.status))
         .Add("scheme", Scheme(request.url()))
         .Add("host", request.host())

@@ -4,16 +4,13 @@
 //       host=127.0.0.1 port=8080 target=/x params=type:1,id:3,name:4,time:1,enc:16
 //       sent=52 received=1379 ms=4 error="..."
 //
-// `result` names the check that failed, by the message the exchange chose:
-// ok, unreachable, bad-format, not-decrypted, not-verified, verify-raised,
-// no-server-key, not-a-document (a body that is neither format; no message),
-// no-response-key (no key could be drawn; nothing was sent), failed (another
-// message) or unknown (more threads were in exchanges at once than the
-// trace follows, see trace::MessageWatch). `format` is
-// framed, document or none. The URL's parts are the ones the request read;
-// the target is the URL's own, never the query the library builds. A
-// parameter is shown by its name and the length of its value only. `error`
-// is the transport's own account of a failure, when it gave one.
+// `result` is the exchange's outcome (ExchangeToken): ok, unreachable,
+// bad-format, not-decrypted, not-verified, verify-raised, no-server-key,
+// not-a-document (a body in neither format) or no-response-key (no key could
+// be drawn; nothing was sent). `format` is framed, document or none. The URL's parts are the ones
+// the request read; the target is the URL's own, never the query the library builds. A parameter is
+// shown by its name and the length of its value only. `error` is the transport's own account of a
+// failure, when it gave one.
 #ifndef KEL_SEAL_EXCHANGE_TRACE_H_
 #define KEL_SEAL_EXCHANGE_TRACE_H_
 
@@ -21,26 +18,22 @@
 
 #include "api/trace.h"
 #include "net/http_request.h"
+#include "seal/exchange_outcome.h"
 
 namespace kel {
 
-// Lives for one exchange: times it, and notes the first message the exchange
-// reports. Does nothing while the trace is off.
+// Lives for one exchange and times it. Does nothing while the trace is off.
 class ExchangeTrace {
  public:
   ExchangeTrace() : on_(trace::Enabled()), start_(std::chrono::steady_clock::now()) {}
 
-  bool on() const { return on_; }
-
-  // Writes the exchange's line. `result` overrides the token of the first
-  // message reported. Never throws; a line that cannot be built is dropped.
-  void Write(const HttpRequest &request, const char *format,
-             const char *result = nullptr) const noexcept;
+  // Writes the exchange's line from its outcome. Never throws; a line that
+  // cannot be built is dropped.
+  void Write(const HttpRequest &request, const ExchangeOutcome &outcome) const noexcept;
 
  private:
   bool on_;
   std::chrono::steady_clock::time_point start_;
-  trace::MessageWatch watch_;
 };
 
 }  // namespace kel

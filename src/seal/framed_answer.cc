@@ -11,8 +11,6 @@
 #include <string_view>
 #include <utility>
 
-#include "api/last_error.h"
-#include "api/messages.h"
 #include "api/secure_wipe.h"
 #include "crypto/built_in_server_key.h"
 #include "crypto/provider.h"
@@ -36,68 +34,66 @@ bool ReadLengthField(std::string_view text, std::size_t tag_position, std::int64
 
 }  // namespace
 
-std::string DecodeFramedAnswer(const std::string &body, std::size_t tag_position,
-                               const std::string &response_key, std::string *signature) {
+ExchangeOutcome DecodeFramedAnswer(std::string body, std::size_t tag_position,
+                                   const std::string &response_key) {
+  auto failed = [](ExchangeStatus status) {
+    return ExchangeOutcome(AnswerFormat::kFramed, status);
+  };
   // The body is a text: it ends at its first zero byte. Answers may be
   // large, so the body is read in place rather than copied.
   const std::string_view text(body.c_str());
   std::int64_t payload_length = 0;
   if (!ReadLengthField(text, tag_position, &payload_length)) {
-    ReportError(msg::kBadAnswerFormat);
-    return std::string();
+    return failed(ExchangeStatus::kBadFormat);
   }
   std::size_t payload_start = tag_position + kFrameHeaderSize;
   std::size_t available = text.size() - payload_start;
   std::size_t taken = payload_length < 0 || static_cast<std::uint64_t>(payload_length) > available
                           ? available
                           : static_cast<std::size_t>(payload_length);
-  // A payload that runs to the end of the text is already zero-terminated
-  // there; only a payload with text behind it needs a copy of its own.
-  std::string payload_copy;
-  const char *payload = body.c_str() + payload_start;
-  if (taken < available) {
-    payload_copy.assign(payload, taken);
-    payload = payload_copy.c_str();
-  }
+  // The payload is handed over as a text of its own: cut off behind it in
+  // place, which needs no copy of a large answer.
+  body.resize(payload_start + taken);
 
   std::string plaintext;
-  if (crypto::DecryptText(response_key.c_str(), payload, &plaintext) != crypto::Outcome::kOk) {
-    ReportError(msg::kAnswerDecryptFailed);
-    return std::string();
-  }
+  ScopedWipe wipe_plaintext(&plaintext);
+  crypto::Outcome decrypted =
+      crypto::DecryptText(response_key.c_str(), body.c_str() + payload_start, &plaintext);
+  std::string().swap(body);
+  if (decrypted != crypto::Outcome::kOk) return failed(ExchangeStatus::kNotDecrypted);
 
   std::size_t block = plaintext.find(kResponseFrameTag);
   std::int64_t signature_length = 0;
   if (block == std::string::npos || !ReadLengthField(plaintext, block, &signature_length)) {
-    ReportError(msg::kBadAnswerFormat);
-    return std::string();
+    return failed(ExchangeStatus::kBadFormat);
   }
   std::size_t signature_start = block + kFrameHeaderSize;
   if (signature_length < 0 ||
       static_cast<std::uint64_t>(signature_length) > plaintext.size() - signature_start) {
-    ReportError(msg::kBadAnswerFormat);
-    return std::string();
+    return failed(ExchangeStatus::kBadFormat);
   }
-  // The carried signature is handed out before the check, also when it fails.
+  // The carried signature is handed out with the outcome, also when the
+  // check fails. What follows it is the content, which keeps the
+  // plaintext's block; what goes before it is wiped, not just moved over.
+  ExchangeOutcome outcome(AnswerFormat::kFramed, ExchangeStatus::kOk);
   auto length = static_cast<std::size_t>(signature_length);
-  *signature = plaintext.substr(signature_start, length);
-  // What follows the signature is the content; it keeps the plaintext's
-  // block. What goes before it is wiped, not just moved over.
+  outcome.signature = plaintext.substr(signature_start, length);
   WipeBytes(&plaintext[0], signature_start + length);
   plaintext.erase(0, signature_start + length);
-  std::string content = std::move(plaintext);
+  outcome.result.swap(plaintext);
 
-  switch (crypto::VerifySignature(kBuiltInServerKey, content.data(), content.size(),
-                                  signature->c_str())) {
+  switch (crypto::VerifySignature(kBuiltInServerKey, outcome.result.data(), outcome.result.size(),
+                                  outcome.signature.c_str())) {
     case crypto::Outcome::kOk:
-      return content;
+      return outcome;
     case crypto::Outcome::kRaised:
-      ReportError(msg::kAnswerVerifyRaised);
-      return std::string();
+      outcome.status = ExchangeStatus::kVerifyRaised;
+      break;
     default:
-      ReportError(msg::kAnswerNotVerified);
-      return std::string();
+      outcome.status = ExchangeStatus::kNotVerified;
   }
+  WipeText(&outcome.result);
+  return outcome;
 }
 
 }  // namespace kel

@@ -1,12 +1,12 @@
 // The one road by which every server transaction reaches the seal server.
 //
 // The exchange adds a fresh random key as the last parameter "enc", sends the
-// request, recognises the answer's format, decrypts it under that key,
-// verifies the server's signature and reduces the answer to a result text
-// (and the signature it carried). Every failure goes to ReportError and gives
-// an empty result; a body that is neither framed nor a tag-value document
-// gives the literal "msg undefine" without a message. The last-error text is
-// never cleared here.
+// request once, recognises the answer's format, decrypts it under that key,
+// verifies the server's signature and reduces the answer to an
+// ExchangeOutcome: the verified result text and carried signature, or what
+// went wrong. SecureExchange reports the outcome's message to the last-error
+// text (which it never clears) and writes the trace's line; the decoding
+// functions below only compute the value.
 #ifndef KEL_SEAL_SECURE_EXCHANGE_H_
 #define KEL_SEAL_SECURE_EXCHANGE_H_
 
@@ -15,6 +15,7 @@
 
 #include "doc/tag_reader_handle.h"
 #include "net/http_request.h"
+#include "seal/exchange_outcome.h"
 
 namespace kel {
 
@@ -22,35 +23,36 @@ namespace kel {
 inline constexpr char kResponseFrameTag[] = "QORVENVELDIRENCTAG";
 inline constexpr std::size_t kResponseFrameTagLength = sizeof(kResponseFrameTag) - 1;
 
-// The result of a body that is not a tag-value document.
-inline constexpr char kUndefinedAnswer[] = "msg undefine";
+// Sends `request` (which must not hold "enc" yet) once and decodes its answer.
+ExchangeOutcome SecureExchange(HttpRequest &request);
 
-// Sends `request` (which must not hold "enc" yet) and decodes its answer.
-// `signature` is the caller's, empty on entry.
-std::string SecureExchange(HttpRequest &request, std::string *signature);
-
-// The decoding half of the exchange, for a body already received under
-// `response_key`: picks the framed or the document branch.
-std::string DecodeAnswer(const std::string &body, const std::string &response_key,
-                         std::string *signature);
+// The decoding half of the exchange, for a body received under
+// `response_key`: picks the framed or the document branch. The body is taken
+// over so that it can be let go as soon as it has served.
+ExchangeOutcome DecodeAnswer(std::string body, const std::string &response_key);
 
 // The framed branch; `tag_position` is where the tag was found in `body`.
-std::string DecodeFramedAnswer(const std::string &body, std::size_t tag_position,
-                               const std::string &response_key, std::string *signature);
+ExchangeOutcome DecodeFramedAnswer(std::string body, std::size_t tag_position,
+                                   const std::string &response_key);
 
 // The document branch.
-std::string DecodeDocumentAnswer(const std::string &body, const std::string &response_key,
-                                 std::string *signature);
+ExchangeOutcome DecodeDocumentAnswer(std::string body, const std::string &response_key);
 
-// True when the inner document's "sign" is a valid signature by the server
-// key over the values of the fields named in "order"; otherwise reports why.
-// `document_length` is the inner document's length: signed data longer than
-// the document it came from (a field named again and again) is a format
-// fault, found before the data is built.
-bool VerifySignedFields(const TagReaderHandle &inner, std::size_t document_length);
+// How much signed data an answer may name per byte of its body. "order" may
+// name a field again and again: the bound lets an honest answer repeat its
+// fields while a small answer cannot make the host build gigabytes.
+inline constexpr std::size_t kSignedDataPerAnswerByte = 2;
 
-// The result text of a verified inner document; fills `signature` from "sign".
-std::string FormAnswerResult(const TagReaderHandle &inner, std::string *signature);
+// kOk when the inner document's "sign" is a valid signature by the server
+// key over the values of the fields named in "order"; otherwise what failed.
+// Signed data longer than kSignedDataPerAnswerByte times `answer_size` is a
+// format fault, found before the data is built.
+ExchangeStatus VerifySignedFields(const TagReaderHandle &inner, std::size_t answer_size);
+
+// The result of a verified inner document: the result text formed from its
+// fields and the signature from "sign"; a format fault when it has neither
+// "status" nor "date" (the signature is taken all the same).
+ExchangeOutcome FormAnswerResult(const TagReaderHandle &inner);
 
 }  // namespace kel
 

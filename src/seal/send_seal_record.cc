@@ -21,19 +21,21 @@ int SendSealRecord(const char *userName, const char *sealId, const char *remark,
     return 1;
   }
   kel::HttpRequest request(url, true);
-  request.AddParam(new kel::RequestParam{"username", kel::TextOrEmpty(userName)});
-  request.AddParam(new kel::RequestParam{"sealid", kel::TextOrEmpty(sealId)});
-  request.AddParam(new kel::RequestParam{"remark", kel::TextOrEmpty(remark)});
+  request.AddParam({"username", kel::TextOrEmpty(userName)});
+  request.AddParam({"sealid", kel::TextOrEmpty(sealId)});
+  request.AddParam({"remark", kel::TextOrEmpty(remark)});
 
-  std::string signature;  // not delivered by this transaction
-  const std::string text = kel::SecureExchange(request, &signature).c_str();
-  // A body that is no document at all (an error page, a cut-off answer) is
-  // not a verdict on the record: the record was not stored.
-  if (text == kel::kUndefinedAnswer) {
+  const kel::ExchangeOutcome outcome = kel::SecureExchange(request);
+  // A body that is no answer at all (an error page, a cut-off answer) is no
+  // verdict on the record: the record may not have been stored.
+  if (outcome.status == kel::ExchangeStatus::kNotADocument) {
     kel::ReportError(kel::msg::kBadAnswerFormat);
     return 1;
   }
-  char *block = text.empty() ? nullptr : kel::NewHostBuffer(text);
+  // The verified text goes to the host as it is, whatever it says; its first
+  // zero byte ends it. The carried signature is not delivered.
+  const std::size_t length = outcome.ok() ? std::strlen(outcome.result.c_str()) : 0;
+  char *block = length != 0 ? kel::NewHostBuffer(outcome.result.data(), length) : nullptr;
   if (block == nullptr) {
     kel::ReportError(kel::msg::kTransactionFailed);
     return 1;

@@ -1,6 +1,7 @@
 // Kel_GetServerTime and Kel_VerifyTimeStamp: a signed time from the server
 // for a content text, and the local check of that signature. The signed
 // message is the content text followed directly by the time text.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -24,21 +25,25 @@ namespace {
 // without its first strlen(content) bytes, and the carried signature.
 bool FetchServerTime(char **time, char **signature, const char *content, const char *url) {
   HttpRequest request(url, true);
-  request.AddParam(new RequestParam{"content", content});
+  request.AddParam({"content", content});
 
-  std::string carried_signature;
-  const std::string result = SecureExchange(request, &carried_signature).c_str();
-  if (result.empty()) {
+  const ExchangeOutcome outcome = SecureExchange(request);
+  // The texts end at their first zero byte.
+  const char *result = outcome.result.c_str();
+  if (!outcome.ok() || result[0] == '\0') {
     ReportError(msg::kTransactionFailed);
     return false;
   }
   // The content's bytes are skipped, not compared: the signature covers them.
-  std::size_t content_length = std::strlen(content);
-  std::string time_text = result.size() > content_length ? result.substr(content_length) : "";
-  std::string signature_text = carried_signature.c_str();
+  std::size_t result_length = std::strlen(result);
+  std::size_t content_length = std::min(std::strlen(content), result_length);
+  const char *time_text = result + content_length;
+  const char *signature_text = outcome.signature.c_str();
 
-  char *time_block = time != nullptr ? NewHostBuffer(time_text) : nullptr;
-  char *signature_block = signature != nullptr ? NewHostBuffer(signature_text) : nullptr;
+  char *time_block =
+      time != nullptr ? NewHostBuffer(time_text, result_length - content_length) : nullptr;
+  char *signature_block =
+      signature != nullptr ? NewHostBuffer(signature_text, std::strlen(signature_text)) : nullptr;
   if ((time != nullptr && time_block == nullptr) ||
       (signature != nullptr && signature_block == nullptr)) {
     std::free(time_block);

@@ -21,16 +21,14 @@ int VerifySeal(const char *url, const char *name, const char *id, const char *ti
 
   // Only the low byte of the flag's slot counts.
   const bool type_flag = (typeFlag & 0xFF) != 0;
-  request.AddParam(new kel::RequestParam{"type", type_flag ? "0" : "1"});
-  request.AddParam(new kel::RequestParam{"id", kel::TextOrEmpty(id)});
-  request.AddParam(new kel::RequestParam{"name", kel::TextOrEmpty(name)});
-  request.AddParam(new kel::RequestParam{"time", kel::TextOrEmpty(time)});
+  request.AddParam({"type", type_flag ? "0" : "1"});
+  request.AddParam({"id", kel::TextOrEmpty(id)});
+  request.AddParam({"name", kel::TextOrEmpty(name)});
+  request.AddParam({"time", kel::TextOrEmpty(time)});
 
-  std::string signature;
-  const std::string result = kel::SecureExchange(request, &signature);
-
+  const kel::ExchangeOutcome outcome = kel::SecureExchange(request);
   kel::Verdict verdict;
-  if (!kel::ParseVerdict(result.c_str(), &verdict)) {
+  if (!outcome.ok() || !kel::ParseVerdict(outcome.result.c_str(), &verdict)) {
     kel::ReportError(kel::msg::kTransactionFailed);
     return 1;
   }

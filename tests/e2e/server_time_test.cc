@@ -87,6 +87,8 @@ TEST_F(ServerTime, NullUrlGivesTheLocalClockAndNoSignature) {
   EXPECT_EQ(std::string(time).size(), 19u);
   EXPECT_TRUE(std::regex_match(std::string(time), kTimePattern)) << time;
   kel_->Take(time);
+  EXPECT_EQ(kel_->GetServerTime(nullptr, &signature, nullptr, nullptr), 1);
+  EXPECT_EQ(kel_->LastError(), msg::kBadArgument);
   EXPECT_TRUE(server_->Received().empty());
 }
 

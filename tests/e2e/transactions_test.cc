@@ -112,6 +112,16 @@ TEST_F(Transactions, SendSealRecordDeliversTheResultTextAndTheServerRecordsIt) {
   EXPECT_NE(records.find("\talice\tS-1\ta remark & more\n"), std::string::npos) << records;
 }
 
+// Whatever a verified answer says is the server's own text, even the text the
+// library once used for "no answer at all".
+TEST_F(Transactions, SendSealRecordDeliversAnyVerifiedText) {
+  char *result = nullptr;
+  std::string url = Url("format=framed&result=msg%20undefine");
+  EXPECT_EQ(kel_->SendSealRecord("alice", "S-1", "", url.c_str(), &result), 0);
+  EXPECT_EQ(kel_->Take(result), "msg undefine");
+  EXPECT_EQ(kel_->LastError(), "");
+}
+
 TEST_F(Transactions, SendSealRecordWithoutAnOutputSendsNothing) {
   EXPECT_EQ(kel_->SendSealRecord("alice", "S-1", "", Url().c_str(), nullptr), 1);
   EXPECT_EQ(kel_->LastError(), msg::kBadArgument);
@@ -138,6 +148,14 @@ TEST_F(Transactions, BodyThatIsNoDocumentFailsEveryTransaction) {
     int status = 7;
     EXPECT_EQ(kel_->VerifySeal(Url(fault).c_str(), "Acme", "S-1", "t", 1, &status), 1);
     EXPECT_EQ(status, 1);
+    EXPECT_EQ(kel_->LastError(), msg::kTransactionFailed);
+
+    // No time and no signature are made up from such a body.
+    char *time = &sentinel;
+    char *signature = &sentinel;
+    EXPECT_EQ(kel_->GetServerTime(&time, &signature, "c", Url(fault).c_str()), 1);
+    EXPECT_EQ(time, &sentinel);
+    EXPECT_EQ(signature, &sentinel);
     EXPECT_EQ(kel_->LastError(), msg::kTransactionFailed);
   }
 }

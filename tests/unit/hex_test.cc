@@ -114,8 +114,11 @@ TEST(GetCiphertext, EmptyTextReturnsTheMarkerAndLeavesTheOutputAlone) {
   char *copy = &sentinel;
   EXPECT_EQ(Kel_GetCiphertext("", &copy), 0x00FFFFFE);
   EXPECT_EQ(Kel_GetCiphertext("", &copy), 16777214);
+  EXPECT_EQ(Kel_GetCiphertext(nullptr, &copy), 16777214);
   EXPECT_EQ(copy, &sentinel);
   EXPECT_EQ(LastError(), "");
+  // Nowhere to put the copy of a text: a failure.
+  EXPECT_EQ(Kel_GetCiphertext("abc", nullptr), 1);
 }
 
 }  // namespace

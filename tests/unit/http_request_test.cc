@@ -23,8 +23,8 @@ using std::chrono::milliseconds;
 using test::CannedAnswer;
 using test::RecordingServer;
 
-RequestParam *Param(const std::string &name, const std::string &value) {
-  return new RequestParam{name, value};
+RequestParam Param(const std::string &name, const std::string &value) {
+  return RequestParam{name, value};
 }
 
 std::string Send(const std::string &url) { return HttpRequest(url.c_str(), true).Send(); }
@@ -53,7 +53,6 @@ TEST(BuildQueryTest, JoinsEscapedPairsInTheOrderAppended) {
   request.AddParam(Param("username", "\xD5\xC5 san"));
   request.AddParam(Param("sealid", "ab+/cd=="));
   request.AddParam(Param("remark", ""));
-  request.AddParam(nullptr);
   request.AddParam(Param("enc", "k&y=1"));
   EXPECT_EQ(request.BuildQuery(),
             "username=%D5%C5%20san&sealid=ab%2B/cd%3D%3D&remark=&enc=k%26y%3D1");
