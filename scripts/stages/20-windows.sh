@@ -20,9 +20,10 @@ if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
 fi
 
 server=build/asan/bin/kel-seal-server
-[[ -x "$server" ]] || {
+proxy=build/asan/bin/kel-answer-dropping-proxy
+[[ -x "$server" && -x "$proxy" ]] || {
   cmake --preset asan >/dev/null
-  cmake --build --preset asan --target kel-seal-server
+  cmake --build --preset asan --target kel-seal-server kel-answer-dropping-proxy
 }
 
 scratch=$(mktemp -d)
@@ -32,8 +33,11 @@ export WINEPREFIX="$scratch/prefix" WINEDEBUG=-all
 # No Mono or Gecko installer prompts when the prefix is created.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 cleanup() {
-  for pid in "${server_pids[@]}" $server_pid; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
-  [[ -d "$WINEPREFIX" ]] && /usr/lib/wine/wineserver64 -k 2>/dev/null
+  # A program ended by the signal reports it in its status: not a failure.
+  for pid in "${server_pids[@]}" $server_pid; do
+    kill "$pid" 2>/dev/null && { wait "$pid" 2>/dev/null || true; }
+  done
+  [[ -d "$WINEPREFIX" ]] && { /usr/lib/wine/wineserver64 -k 2>/dev/null || true; }
   rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -75,6 +79,31 @@ start_tls_server wrong-name && export KEL_TEST_WRONG_NAME_URL=$tls_url
 start_tls_server self-signed && export KEL_TEST_SELF_SIGNED_URL=$tls_url
 KEL_TEST_CA_FILE=$(windows_path "$tls/ca.pem")
 export KEL_TEST_CA_FILE
+
+# Records of use sent at most once: a server that keeps its records, behind a
+# proxy that closes each client connection instead of passing on the second
+# answer on it (the server has written that record by then).
+# kel_windows_tests.exe counts its remarks in the records file.
+records="$scratch/records.txt"
+start_seal_server "$scratch/records-server.out" "$server" --valid-seal S-1=Acme \
+  --key "$fixtures/dev-only-document-server-key.pem" --records "$records"
+server_pids+=("$server_pid")
+records_port=${server_url##*:}
+"$proxy" --upstream-port "${records_port%/}" >"$scratch/proxy.out" 2>&1 &
+server_pids+=("$!")
+proxy_url=""
+for _ in $(seq 100); do
+  proxy_url=$(sed -n 's/^listening on //p' "$scratch/proxy.out")
+  [[ -n "$proxy_url" ]] && break
+  sleep 0.1
+done
+[[ -n "$proxy_url" ]] || {
+  echo "the answer-dropping proxy did not start:"
+  cat "$scratch/proxy.out"
+  exit 1
+}
+KEL_TEST_PROXY_RECORDS=$(windows_path "$records")
+export KEL_TEST_PROXY_URL=$proxy_url KEL_TEST_PROXY_RECORDS
 
 # Runs one Windows test program: copies it with the DLLs into a fresh folder
 # named $folder, runs it there in locale $locale with the server's URL, the

@@ -1,5 +1,6 @@
 #include "net/http_request.h"
 
+#include <chrono>
 #include <cstdint>
 #include <utility>
 
@@ -90,7 +91,34 @@ std::string HttpRequest::BuildQuery() const {
   return query;
 }
 
-const std::string &HttpRequest::Send() {
+namespace {
+
+// The body an exchange gives, from how it ended: an answer cut off by a
+// broken connection keeps what arrived, unless the deadline had passed by
+// then (a trickle cut off there is never taken for a short answer); every
+// other failure gives none.
+bool KeepsBody(TransportResult *result, std::chrono::steady_clock::time_point deadline) {
+  if (result->end == TransportEnd::kCutShort && std::chrono::steady_clock::now() >= deadline) {
+    result->end = TransportEnd::kTimedOut;
+    result->error = "at the deadline: " + result->error;
+  }
+  return result->end == TransportEnd::kAnswered || result->end == TransportEnd::kCutShort;
+}
+
+}  // namespace
+
+std::string HttpRequest::Send() {
+  result_ = TransportResult();
+  // A URL without a host, or whose port is not a number from 1 to 65535,
+  // names no server: nothing is sent.
+  if (host_.empty()) {
+    result_.error = "the URL names no host";
+    return std::string();
+  }
+  if (port_ == kNoValidPort) {
+    result_.error = "the URL's port is not a number from 1 to 65535";
+    return std::string();
+  }
   TransportRequest request;
   request.host = host_;
   // The connection takes the low 16 bits of the port, as WinINet does.
@@ -98,6 +126,8 @@ const std::string &HttpRequest::Send() {
   request.secure = secure_;
   request.object_name = object_name_;
   request.post = post_;
+  ScopedWipe wipe_content(&request.content);
+  ScopedWipe wipe_target(&request.object_name);
   if (post_) {
     request.content = BuildQuery();
   } else {
@@ -108,17 +138,16 @@ const std::string &HttpRequest::Send() {
       request.object_name += query;
     }
   }
-  // A URL whose port is not a number from 1 to 65535 reaches no server.
-  if (port_ == kNoValidPort) {
-    result_ = TransportResult();
-    result_.error = "the URL's port is not a number from 1 to 65535";
-    return result_.body;
-  }
+  // The deadline counts from here, so that it covers name resolution and
+  // connect as well as the transfer.
+  request.deadline = std::chrono::steady_clock::now() +
+                     std::chrono::milliseconds(CurrentTransportTimeouts().total_ms);
   result_ = PerformExchange(request);
-  WipeText(&request.content);
-  WipeText(&request.object_name);
-  if (result_.body.empty() && result_.error.empty()) result_.error = "the answer body is empty";
-  return result_.body;
+  std::string body;
+  if (KeepsBody(&result_, request.deadline)) body.swap(result_.body);
+  WipeText(&result_.body);
+  if (body.empty() && result_.error.empty()) result_.error = "the answer body is empty";
+  return body;
 }
 
 }  // namespace kel

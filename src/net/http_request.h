@@ -43,12 +43,15 @@ class HttpRequest {
   // escaped with UrlEscape. Empty for no parameters.
   std::string BuildQuery() const;
 
-  // Performs the exchange and returns the answer body (empty on failure).
-  // The reference stays valid while the request lives.
-  const std::string &Send();
+  // Performs the exchange once and returns the answer body: empty when the
+  // exchange failed, timed out or the answer was too long; what arrived when
+  // the connection broke part way through the answer. Called once: the
+  // request is never sent again.
+  std::string Send();
 
-  // What the last Send gave besides the body: status code, byte counts and,
-  // for a failure, the transport's own words. For the trace only.
+  // What Send saw besides the body (its body is always empty): how the
+  // exchange ended, the status code, byte counts and, for a failure, the
+  // transport's own words. For the trace only.
   const TransportResult &result() const { return result_; }
 
   const std::string &url() const { return url_; }
@@ -69,7 +72,7 @@ class HttpRequest {
   bool post_;
   bool secure_ = false;
   std::string port_text_;
-  TransportResult result_;  // its body is the body Send returns
+  TransportResult result_;
 };
 
 }  // namespace kel

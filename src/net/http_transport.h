@@ -1,10 +1,13 @@
 // The platform seam of HttpRequest: how a URL yields its host name and port
 // parts, and how one exchange goes over the wire. http_transport_posix.cc
 // (libcurl) and http_transport_windows.cc (WinINet and the shell's URL
-// splitter) implement it; everything in http_request.cc is portable.
+// splitter) implement it. A transport does the operating system's part only:
+// it opens, sends, receives within the limits it is given, and reports what
+// it saw; what that means for the exchange is decided in http_request.cc.
 #ifndef KEL_NET_HTTP_TRANSPORT_H_
 #define KEL_NET_HTTP_TRANSPORT_H_
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -19,20 +22,34 @@ bool UrlHostPart(const char *url, std::string *host);
 // the URL names no port.
 bool UrlPortPart(const char *url, std::string *port);
 
-// One exchange, fully resolved by the portable code.
+// One exchange, fully resolved by the portable code: the host is not empty
+// and the port is a real one.
 struct TransportRequest {
   std::string host;
-  std::uint16_t port = 80;  // 0 asks for the default port of the scheme
+  std::uint16_t port = 80;
   std::string object_name;  // the request target as the URL gave it
   bool secure = false;      // TLS, with the certificate and host name verified
   bool post = true;         // POST with `content` as its body; else a bare GET
   std::string content;      // the form-encoded parameters
+  // The whole exchange (name resolution, connect, request and answer) ends
+  // by then, whatever the server does.
+  std::chrono::steady_clock::time_point deadline;
 };
 
-// What one exchange gave. Only `body` decides the exchange; the rest
-// describes it for the trace (api/trace.h).
+// How an exchange ended, as the transport saw it.
+enum class TransportEnd {
+  kNotSent,   // the request never left: the transport could not start it
+  kFailed,    // no answer: resolving, connecting, sending or the answer's start failed
+  kTimedOut,  // a time limit ended it: the stall limit or the deadline
+  kTooLong,   // the answer passed BodyAccumulator::kMaxAnswerBytes
+  kCutShort,  // the connection broke after part of the answer had arrived
+  kAnswered,  // the answer ended: the server finished it, or a zero byte ended the text
+};
+
+// What one exchange gave.
 struct TransportResult {
-  std::string body;
+  TransportEnd end = TransportEnd::kNotSent;
+  std::string body;            // the answer's text as far as it arrived (BodyAccumulator)
   long status = 0;             // the HTTP status code; 0 when no response arrived
   std::uint64_t sent = 0;      // bytes of the request body sent
   std::uint64_t received = 0;  // bytes of the answer body read from the wire
@@ -41,29 +58,30 @@ struct TransportResult {
   std::string error;
 };
 
-// Sends `request` and returns the answer body read through a
-// BodyAccumulator, whatever the status code. The body is empty on any
-// failure to connect, send or receive a response, on a time-out (the total
-// deadline included), and on an answer that is too long. A read that fails
-// after part of the body arrived, before the deadline, keeps what arrived.
-// Connections (and TLS sessions) are kept for later exchanges with the same
-// server, from any thread, as WinINet keeps them; an exchange that fails or
-// ends early leaves no connection to be used again.
+// Sends `request` once and reads the answer through a BodyAccumulator,
+// whatever the status code. The request reaches the server at most once: a
+// transport never sends it again on its own, not even when a kept connection
+// turns out to be closed after the request went out; such an exchange ends
+// kFailed. Connections (and TLS sessions) may be kept for later exchanges
+// with the same server; one that failed or ended early is not kept.
 TransportResult PerformExchange(const TransportRequest &request);
 
-// How long an exchange may take; both transports apply these. A member left
-// out of a braced list keeps its shipped value, so a test that shortens one
-// limit never turns another into zero.
+// How long an exchange may take. A member left out of a braced list keeps
+// its shipped value, so a test that shortens one limit never turns another
+// into zero.
 struct TransportTimeouts {
   long connect_ms = 60 * 1000;  // to open the TCP (and TLS) connection
   long stall_seconds = 60;      // a transfer that moves no byte for this long is abandoned
-  // The whole exchange, counted from its start: name resolution, connect,
-  // request and answer. A server that keeps sending a byte now and then
-  // never stalls, but it cannot hold the host's thread past this.
+  // The whole exchange, counted from its start. A server that keeps sending
+  // a byte now and then never stalls, but it cannot hold the host's thread
+  // past this.
   long total_ms = 120 * 1000;
 };
 
 constexpr TransportTimeouts kDefaultTransportTimeouts{};
+
+// The limits in force (transport_timeouts.cc).
+TransportTimeouts CurrentTransportTimeouts();
 
 // For tests only: replaces the time-outs of later exchanges and returns the
 // previous ones. Not synchronised with exchanges in flight.

@@ -26,9 +26,11 @@
 #include <curl/curl.h>
 #include <pthread.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstring>
 #include <exception>
 #include <iterator>
 #include <memory>
@@ -54,10 +56,6 @@ constexpr std::size_t kIdleHandles = 4;
 constexpr long kIdleSeconds = 30;
 
 std::atomic<bool> reuse_connections{true};
-
-std::atomic<long> connect_timeout_ms{kDefaultTransportTimeouts.connect_ms};
-std::atomic<long> stall_timeout_seconds{kDefaultTransportTimeouts.stall_seconds};
-std::atomic<long> total_timeout_ms{kDefaultTransportTimeouts.total_ms};
 
 // Empty: the system's CA store, as libcurl was built to use.
 std::mutex ca_file_mutex;
@@ -143,6 +141,22 @@ size_t WriteBody(char *data, size_t size, size_t count, void *context) noexcept 
     sink->failure = std::current_exception();
     return 0;
   }
+}
+
+// The request body, handed to libcurl piece by piece. There is no seek
+// callback: libcurl cannot rewind the body, so it cannot send it twice.
+struct BodySource {
+  const char *data;
+  std::size_t left;
+};
+
+size_t ReadBody(char *buffer, size_t size, size_t count, void *context) noexcept {
+  auto *source = static_cast<BodySource *>(context);
+  std::size_t taken = std::min(size * count, source->left);
+  std::memcpy(buffer, source->data, taken);
+  source->data += taken;
+  source->left -= taken;
+  return taken;
 }
 
 class HandlePool {
@@ -378,11 +392,82 @@ bool HostIsUnsafe(const std::string &host) {
   return false;
 }
 
-// Ends an exchange without a body; `why` goes to the trace.
-TransportResult Failed(TransportResult *outcome, const std::string &why) {
-  outcome->body.clear();
+// Ends an exchange that went no further than `end`; `why` goes to the trace.
+TransportResult Ended(TransportResult *outcome, TransportEnd end, const std::string &why) {
+  outcome->end = end;
   outcome->error = why;
   return std::move(*outcome);
+}
+
+// Options that stay the same for every exchange, and the headers.
+bool SetCommonOptions(CURL *handle, curl_slist *headers, bool secure) {
+  return curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, secure ? "https" : "http") == CURLE_OK &&
+         curl_easy_setopt(handle, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1) == CURLE_OK &&
+         curl_easy_setopt(handle, CURLOPT_USERAGENT, "MyAgent") == CURLE_OK &&
+         curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers) == CURLE_OK &&
+         // An empty proxy name turns off proxies, also those named in the environment.
+         curl_easy_setopt(handle, CURLOPT_PROXY, "") == CURLE_OK &&
+         curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+         curl_easy_setopt(handle, CURLOPT_MAXCONNECTS, 1L) == CURLE_OK &&
+         curl_easy_setopt(handle, CURLOPT_MAXAGE_CONN, kIdleSeconds) == CURLE_OK &&
+         curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
+         curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK;
+}
+
+// The CA file that tests may set in place of the system's store.
+bool SetCaFile(CURL *handle) {
+  std::lock_guard<std::mutex> lock(ca_file_mutex);
+  return ca_file.empty() ||
+         (curl_easy_setopt(handle, CURLOPT_CAINFO, ca_file.c_str()) == CURLE_OK &&
+          curl_easy_setopt(handle, CURLOPT_CAPATH, nullptr) == CURLE_OK);
+}
+
+// The request headers: "Expect:" keeps libcurl from waiting for a 100
+// Continue that WinINet never asks for.
+std::unique_ptr<curl_slist, SlistDeleter> RequestHeaders() {
+  std::unique_ptr<curl_slist, SlistDeleter> headers;
+  for (const char *line :
+       {"Accept: */*", "Content-Type: application/x-www-form-urlencoded", "Expect:"}) {
+    curl_slist *grown = curl_slist_append(headers.get(), line);
+    if (grown == nullptr) return nullptr;
+    (void)headers.release();  // the list lives on at the head of `grown`
+    headers.reset(grown);
+  }
+  return headers;
+}
+
+// What a transfer that returned `result` saw, and how it ended.
+TransportResult Finished(CURL *handle, CURLcode result, const char *error_text,
+                         const StallWatch &stall_watch, BodyAccumulator *accumulator) {
+  TransportResult outcome;
+  long status = 0;
+  curl_off_t uploaded = 0;
+  if (curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK) {
+    outcome.status = status;
+  }
+  if (curl_easy_getinfo(handle, CURLINFO_SIZE_UPLOAD_T, &uploaded) == CURLE_OK && uploaded > 0) {
+    outcome.sent = static_cast<std::uint64_t>(uploaded);
+  }
+  outcome.received = accumulator->received();
+  if (accumulator->state() == BodyAccumulator::State::kTooLong) {
+    return Ended(&outcome, TransportEnd::kTooLong, "the answer is longer than 16 MiB");
+  }
+  outcome.body = accumulator->TakeBody();
+  // Stopped on purpose at the zero byte, or the answer's end.
+  if (accumulator->state() == BodyAccumulator::State::kComplete || result == CURLE_OK) {
+    outcome.end = TransportEnd::kAnswered;
+    return outcome;
+  }
+  if (stall_watch.stalled) {
+    return Ended(&outcome, TransportEnd::kTimedOut,
+                 "no byte moved for " + std::to_string(stall_watch.limit.count()) + " s");
+  }
+  std::string why = error_text[0] != '\0' ? error_text : curl_easy_strerror(result);
+  if (result == CURLE_OPERATION_TIMEDOUT) return Ended(&outcome, TransportEnd::kTimedOut, why);
+  // A send that libcurl would have had to repeat (CURLE_SEND_FAIL_REWIND)
+  // ends here too: the server may have taken the request.
+  return Ended(&outcome, outcome.received > 0 ? TransportEnd::kCutShort : TransportEnd::kFailed,
+               why);
 }
 
 }  // namespace
@@ -411,133 +496,66 @@ void SetTransportCaFileForTesting(const std::string &path) {
   ca_file = path;
 }
 
-TransportTimeouts SetTransportTimeoutsForTesting(TransportTimeouts timeouts) {
-  TransportTimeouts previous = {connect_timeout_ms.exchange(timeouts.connect_ms),
-                                stall_timeout_seconds.exchange(timeouts.stall_seconds),
-                                total_timeout_ms.exchange(timeouts.total_ms)};
-  return previous;
-}
-
 TransportResult PerformExchange(const TransportRequest &request) {
-  // The deadline counts from here, so that it covers name resolution and
-  // connect as well as the transfer.
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(total_timeout_ms.load());
+  const TransportTimeouts timeouts = CurrentTransportTimeouts();
   TransportResult outcome;
-  if (request.host.empty()) return Failed(&outcome, "the URL names no host");
-  if (HostIsUnsafe(request.host)) return Failed(&outcome, "the host name holds a delimiter");
-  if (!CurlReady()) return Failed(&outcome, "libcurl did not initialise");
+  if (HostIsUnsafe(request.host)) {
+    return Ended(&outcome, TransportEnd::kNotSent, "the host name holds a delimiter");
+  }
+  if (!CurlReady()) return Ended(&outcome, TransportEnd::kNotSent, "libcurl did not initialise");
   // libcurl's own account of a failure, more precise than its error code's
   // text. Declared before the handle, which writes to it until cleaned up.
   char error_text[CURL_ERROR_SIZE] = {};
   std::string url = ServerUrl(request);
   Lease lease(url);
   CURL *handle = lease.get();
-  if (handle == nullptr) return Failed(&outcome, "libcurl gave no handle");
-
-  // "Expect:" keeps libcurl from waiting for a 100 Continue that WinINet
-  // never asks for.
-  std::unique_ptr<curl_slist, SlistDeleter> headers;
-  for (const char *line :
-       {"Accept: */*", "Content-Type: application/x-www-form-urlencoded", "Expect:"}) {
-    curl_slist *grown = curl_slist_append(headers.get(), line);
-    if (grown == nullptr) return Failed(&outcome, "no memory for the request headers");
-    (void)headers.release();  // the list lives on at the head of `grown`
-    headers.reset(grown);
+  if (handle == nullptr) return Ended(&outcome, TransportEnd::kNotSent, "libcurl gave no handle");
+  auto headers = RequestHeaders();
+  if (headers == nullptr) {
+    return Ended(&outcome, TransportEnd::kNotSent, "no memory for the request headers");
   }
 
   std::string target = RequestTarget(request.object_name);
-  const char *protocols = request.secure ? "https" : "http";
   BodyAccumulator accumulator;
   BodySink sink{&accumulator, nullptr};
+  BodySource source{request.content.data(), request.content.size()};
   StallWatch stall_watch;
-  stall_watch.limit = std::chrono::seconds(stall_timeout_seconds.load());
-  bool configured =
-      curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, error_text) == CURLE_OK &&
-      curl_easy_setopt(handle, CURLOPT_URL, url.c_str()) == CURLE_OK &&
-      curl_easy_setopt(handle, CURLOPT_REQUEST_TARGET, target.c_str()) == CURLE_OK &&
-      curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, protocols) == CURLE_OK &&
-      curl_easy_setopt(handle, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1) == CURLE_OK &&
-      curl_easy_setopt(handle, CURLOPT_USERAGENT, "MyAgent") == CURLE_OK &&
-      curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
-      // An empty proxy name turns off proxies, also those named in the environment.
-      curl_easy_setopt(handle, CURLOPT_PROXY, "") == CURLE_OK &&
-      curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-      curl_easy_setopt(handle, CURLOPT_MAXCONNECTS, 1L) == CURLE_OK &&
-      curl_easy_setopt(handle, CURLOPT_MAXAGE_CONN, kIdleSeconds) == CURLE_OK &&
-      curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, connect_timeout_ms.load()) == CURLE_OK &&
-      curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L) == CURLE_OK &&
-      curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, CheckStall) == CURLE_OK &&
-      curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &stall_watch) == CURLE_OK &&
-      curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteBody) == CURLE_OK &&
-      curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink) == CURLE_OK &&
-      curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
-      curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK;
-  if (request.post) {
-    configured = configured &&
-                 curl_easy_setopt(handle, CURLOPT_POSTFIELDS, request.content.data()) == CURLE_OK &&
-                 curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE,
-                                  static_cast<curl_off_t>(request.content.size())) == CURLE_OK;
-  }
-  {
-    std::lock_guard<std::mutex> lock(ca_file_mutex);
-    if (!ca_file.empty()) {
-      configured = configured &&
-                   curl_easy_setopt(handle, CURLOPT_CAINFO, ca_file.c_str()) == CURLE_OK &&
-                   curl_easy_setopt(handle, CURLOPT_CAPATH, nullptr) == CURLE_OK;
-    }
-  }
-  if (!configured) return Failed(&outcome, "libcurl refused an option");
-
+  stall_watch.limit = std::chrono::seconds(timeouts.stall_seconds);
   // libcurl counts CURLOPT_TIMEOUT_MS from curl_easy_perform, resolution and
   // connect included; it gets what is left of the deadline (0 would mean no
   // limit at all).
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                  deadline - std::chrono::steady_clock::now())
+                  request.deadline - std::chrono::steady_clock::now())
                   .count();
-  if (left <= 0 ||
-      curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(left)) != CURLE_OK) {
-    return Failed(&outcome, "the deadline passed before the request was sent");
+  if (left <= 0) {
+    return Ended(&outcome, TransportEnd::kTimedOut,
+                 "the deadline passed before the request was sent");
   }
+  bool configured =
+      SetCommonOptions(handle, headers.get(), request.secure) && SetCaFile(handle) &&
+      curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, error_text) == CURLE_OK &&
+      curl_easy_setopt(handle, CURLOPT_URL, url.c_str()) == CURLE_OK &&
+      curl_easy_setopt(handle, CURLOPT_REQUEST_TARGET, target.c_str()) == CURLE_OK &&
+      curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, timeouts.connect_ms) == CURLE_OK &&
+      curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(left)) == CURLE_OK &&
+      curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L) == CURLE_OK &&
+      curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, CheckStall) == CURLE_OK &&
+      curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &stall_watch) == CURLE_OK &&
+      curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteBody) == CURLE_OK &&
+      curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink) == CURLE_OK;
+  if (request.post) {
+    configured = configured && curl_easy_setopt(handle, CURLOPT_POST, 1L) == CURLE_OK &&
+                 curl_easy_setopt(handle, CURLOPT_READFUNCTION, ReadBody) == CURLE_OK &&
+                 curl_easy_setopt(handle, CURLOPT_READDATA, &source) == CURLE_OK &&
+                 curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE,
+                                  static_cast<curl_off_t>(request.content.size())) == CURLE_OK;
+  }
+  if (!configured) return Ended(&outcome, TransportEnd::kNotSent, "libcurl refused an option");
 
   CURLcode result = curl_easy_perform(handle);
   lease.TransferReturned();
   if (sink.failure) std::rethrow_exception(sink.failure);
-  long status = 0;
-  curl_off_t uploaded = 0;
-  if (curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK) {
-    outcome.status = status;
-  }
-  if (curl_easy_getinfo(handle, CURLINFO_SIZE_UPLOAD_T, &uploaded) == CURLE_OK && uploaded > 0) {
-    outcome.sent = static_cast<std::uint64_t>(uploaded);
-  }
-  outcome.received = accumulator.received();
-  switch (accumulator.state()) {
-    case BodyAccumulator::State::kComplete:  // stopped on purpose at the zero byte
-      outcome.body = accumulator.TakeBody();
-      return outcome;
-    case BodyAccumulator::State::kTooLong:
-      return Failed(&outcome, "the answer is longer than 16 MiB");
-    case BodyAccumulator::State::kReading:
-      break;
-  }
-  if (result != CURLE_OK) {
-    outcome.error = error_text[0] != '\0' ? error_text : curl_easy_strerror(result);
-  }
-  // A time-out fails the whole exchange; any other failure after part of the
-  // body arrived (the server closed early, a broken read) keeps that part.
-  // Whatever error ends a transfer that ran into the deadline counts as the
-  // deadline's time-out: a trickle cut off there is never a short answer.
-  if (stall_watch.stalled) {
-    return Failed(&outcome,
-                  "no byte moved for " + std::to_string(stall_watch.limit.count()) + " s");
-  }
-  if (result == CURLE_OPERATION_TIMEDOUT) return Failed(&outcome, outcome.error);
-  if (result != CURLE_OK && std::chrono::steady_clock::now() >= deadline) {
-    return Failed(&outcome, "at the deadline: " + outcome.error);
-  }
-  outcome.body = accumulator.TakeBody();
-  return outcome;
+  return Finished(handle, result, error_text, stall_watch, &accumulator);
 }
 
 }  // namespace kel

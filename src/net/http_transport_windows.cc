@@ -1,19 +1,29 @@
 // The transport on Windows: WinINet for the exchange and the shell's
 // UrlGetPartA for the URL's host name and port parts. The handles are opened
-// and closed inside one exchange; nothing passes to the next.
+// and closed inside one exchange; WinINet itself may keep the connection for
+// a later exchange with the same server.
+//
+// The request goes out in three steps: HttpSendRequestExA sends the headers,
+// InternetWriteFile the body, and HttpEndRequestA waits for the answer's
+// headers. WinINet then never holds the body, so it cannot send the request
+// again on its own: HttpSendRequestA, given the body, sends it a second time
+// on a fresh connection when a kept one closes after the server took the
+// request, and a record of use would be written twice. A failed
+// HttpEndRequestA ends the exchange, whatever WinINet suggests.
 //
 // WinINet's own time-outs bound one operation each (a connect, a send, a
 // receive), so a server that sends a byte now and then would never trip
 // them. The library starts no thread that could cut an exchange short, so
-// the total deadline is checked between the reads of the answer, and each
-// read returns as soon as any byte is there.
+// the request's deadline is checked before every wait, and each read
+// returns as soon as any byte is there.
 #include <windows.h>
 // Order matters: the WinINet and shell headers need windows.h first.
 #include <shlwapi.h>
 #include <wininet.h>
 
 #include <algorithm>
-#include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <string>
 #include <utility>
 
@@ -23,14 +33,13 @@
 namespace kel {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+using Milliseconds = std::chrono::milliseconds;
+
 constexpr DWORD kUrlPartBufferSize = 260;
 constexpr DWORD kReadSize = 1024;
 constexpr char kContentType[] = "Content-Type: application/x-www-form-urlencoded";
 constexpr char kCookieHeader[] = "Cookie: \r\n";  // the system keeps no cookies
-
-std::atomic<long> connect_timeout_ms{kDefaultTransportTimeouts.connect_ms};
-std::atomic<long> stall_timeout_seconds{kDefaultTransportTimeouts.stall_seconds};
-std::atomic<long> total_timeout_ms{kDefaultTransportTimeouts.total_ms};
 
 bool GetUrlPart(const char *url, DWORD part, std::string *text) {
   char buffer[kUrlPartBufferSize] = {};
@@ -56,21 +65,18 @@ class InternetHandle {
   HINTERNET handle_;
 };
 
-// The end of an exchange's total time on the 64-bit tick count, which
-// neither wraps nor follows changes of the wall clock.
-class Deadline {
- public:
-  explicit Deadline(long total_ms)
-      : end_(GetTickCount64() + static_cast<ULONGLONG>(std::max(total_ms, 0L))) {}
+// The limits of one exchange: the time-outs in force when it started, and
+// the request's deadline.
+struct Limits {
+  TransportTimeouts timeouts;
+  Clock::time_point deadline;
 
-  // Milliseconds left; 0 once the deadline has passed.
+  // Milliseconds left before the deadline; 0 once it has passed.
   DWORD Left() const {
-    ULONGLONG now = GetTickCount64();
-    return now >= end_ ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(end_ - now, MAXDWORD - 1));
+    auto left = std::chrono::duration_cast<Milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return 0;
+    return static_cast<DWORD>(std::min<long long>(left, MAXDWORD - 1));
   }
-
- private:
-  ULONGLONG end_;
 };
 
 // Sets WinINet's connect, send and receive time-outs on `handle` for its
@@ -79,26 +85,19 @@ class Deadline {
 // (Wine's WinINet keeps the receive time-out a connection was opened with,
 // and applies no connect time-out at all). The limits are a help, not the
 // guard: an option WinINet refuses is passed over, since the deadline checks
-// between reads hold without it. False once the deadline has passed.
-bool LimitNextWait(HINTERNET handle, const Deadline &deadline) {
-  DWORD left = deadline.Left();
-  if (left == 0) return false;
-  ULONGLONG connect = static_cast<ULONGLONG>(std::max(connect_timeout_ms.load(), 1L));
-  ULONGLONG stall = static_cast<ULONGLONG>(std::max(stall_timeout_seconds.load(), 1L)) * 1000;
+// between waits hold without it. Returns the receive limit set, in
+// milliseconds; 0 once the deadline has passed.
+DWORD LimitNextWait(HINTERNET handle, const Limits &limits) {
+  DWORD left = limits.Left();
+  if (left == 0) return 0;
+  ULONGLONG connect = static_cast<ULONGLONG>(std::max(limits.timeouts.connect_ms, 1L));
+  ULONGLONG stall = static_cast<ULONGLONG>(std::max(limits.timeouts.stall_seconds, 1L)) * 1000;
   DWORD connect_ms = static_cast<DWORD>(std::min<ULONGLONG>(connect, left));
   DWORD stall_ms = static_cast<DWORD>(std::min<ULONGLONG>(stall, left));
   InternetSetOptionA(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect_ms, sizeof connect_ms);
   InternetSetOptionA(handle, INTERNET_OPTION_SEND_TIMEOUT, &stall_ms, sizeof stall_ms);
   InternetSetOptionA(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &stall_ms, sizeof stall_ms);
-  return true;
-}
-
-// After a failed WinINet call with error `code`: whether it failed by time,
-// its own time-out or the deadline's. Any failure once the deadline has
-// passed counts as the deadline's, so that a trickle cut off there is never
-// taken for a short answer.
-bool TimedOut(DWORD code, const Deadline &deadline) {
-  return code == ERROR_INTERNET_TIMEOUT || deadline.Left() == 0;
+  return stall_ms;
 }
 
 // The system's text for a WinINet error `code`, from wininet.dll's message
@@ -137,11 +136,155 @@ std::string WinInetError(const char *call, DWORD code) {
   return detail.empty() ? text : text + " (" + detail + ")";
 }
 
-// Ends an exchange without a body; the failed call's error goes to the trace.
-TransportResult Failed(TransportResult *outcome, const char *call, DWORD code) {
-  outcome->body.clear();
-  outcome->error = WinInetError(call, code);
-  return std::move(*outcome);
+// Ends an exchange that went no further than `end`; `why` goes to the trace.
+TransportEnd Ended(TransportResult *outcome, TransportEnd end, std::string why) {
+  outcome->end = end;
+  outcome->error = std::move(why);
+  return end;
+}
+
+// Ends an exchange at the failed WinINet call `call` with error `code`: a
+// time-out when it failed by time, WinINet's own time-out or the deadline
+// (any failure once the deadline has passed counts as the deadline's, so
+// that a trickle cut off there is never taken for a short answer), and
+// `otherwise` else.
+TransportEnd CallFailed(TransportResult *outcome, const Limits &limits, TransportEnd otherwise,
+                        const char *call, DWORD code) {
+  bool timed_out = code == ERROR_INTERNET_TIMEOUT || limits.Left() == 0;
+  return Ended(outcome, timed_out ? TransportEnd::kTimedOut : otherwise, WinInetError(call, code));
+}
+
+TransportEnd DeadlinePassed(TransportResult *outcome, const char *when) {
+  return Ended(outcome, TransportEnd::kTimedOut, std::string("the deadline passed ") + when);
+}
+
+// The answer's status code; false when no status line arrived.
+bool StatusCode(HINTERNET http, long *status) {
+  DWORD code = 0;
+  DWORD size = sizeof code;
+  if (!HttpQueryInfoA(http, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &size,
+                      nullptr) ||
+      code == 0) {
+    return false;
+  }
+  *status = static_cast<long>(code);
+  return true;
+}
+
+// The body length the answer announced in its Content-Length header; false
+// when it announced none.
+bool AnnouncedLength(HINTERNET http, unsigned long long *length) {
+  char text[32] = {};
+  DWORD size = sizeof text - 1;
+  if (!HttpQueryInfoA(http, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) return false;
+  char *end = nullptr;
+  *length = std::strtoull(text, &end, 10);
+  return end != text;
+}
+
+// Sends the request: the headers, then the body, then waits for the
+// answer's status line and headers. Name resolution and connect happen
+// inside HttpSendRequestExA. kAnswered once the answer's headers are in;
+// every failure is final, HttpEndRequestA's included.
+TransportEnd SendRequest(HINTERNET http, const std::string &content, const Limits &limits,
+                         TransportResult *outcome) {
+  if (LimitNextWait(http, limits) == 0) {
+    return DeadlinePassed(outcome, "before the request was sent");
+  }
+  INTERNET_BUFFERSA headers = {};
+  headers.dwStructSize = sizeof headers;
+  headers.lpcszHeader = kContentType;
+  headers.dwHeadersLength = sizeof kContentType - 1;
+  headers.dwBufferTotal = static_cast<DWORD>(content.size());
+  if (!HttpSendRequestExA(http, &headers, nullptr, 0, 0)) {
+    return CallFailed(outcome, limits, TransportEnd::kFailed, "HttpSendRequestExA", GetLastError());
+  }
+  while (outcome->sent < content.size()) {
+    if (LimitNextWait(http, limits) == 0) {
+      return DeadlinePassed(outcome, "while the request was sent");
+    }
+    DWORD wanted = static_cast<DWORD>(content.size() - outcome->sent);
+    DWORD written = 0;
+    if (!InternetWriteFile(http, content.data() + outcome->sent, wanted, &written)) {
+      return CallFailed(outcome, limits, TransportEnd::kFailed, "InternetWriteFile",
+                        GetLastError());
+    }
+    // A write that takes no byte would never end the body.
+    if (written == 0 || written > wanted) {
+      return Ended(outcome, TransportEnd::kFailed,
+                   "InternetWriteFile wrote " + std::to_string(written) + " of " +
+                       std::to_string(wanted) + " bytes");
+    }
+    outcome->sent += written;
+  }
+  const DWORD wait_ms = LimitNextWait(http, limits);
+  if (wait_ms == 0) return DeadlinePassed(outcome, "before the answer arrived");
+  const Clock::time_point waited_from = Clock::now();
+  if (!HttpEndRequestA(http, nullptr, 0, 0)) {
+    return CallFailed(outcome, limits, TransportEnd::kFailed, "HttpEndRequestA", GetLastError());
+  }
+  // Wine's WinINet reports success when the connection closed, or its
+  // receive time-out passed, before a status line arrived.
+  if (!StatusCode(http, &outcome->status)) {
+    bool timed_out = limits.Left() == 0 || Clock::now() - waited_from >= Milliseconds(wait_ms);
+    return Ended(outcome, timed_out ? TransportEnd::kTimedOut : TransportEnd::kFailed,
+                 "no answer arrived");
+  }
+  return TransportEnd::kAnswered;
+}
+
+// After the read that found the answer's end: kAnswered, unless the
+// connection closed before the body the answer announced was in (WinINet
+// reads that as the end).
+TransportEnd AnswerEnded(HINTERNET http, const Limits &limits, const BodyAccumulator &accumulator,
+                         TransportResult *outcome) {
+  unsigned long long announced = 0;
+  if (!AnnouncedLength(http, &announced) || accumulator.received() >= announced) {
+    return TransportEnd::kAnswered;
+  }
+  TransportEnd end = accumulator.received() > 0 ? TransportEnd::kCutShort : TransportEnd::kFailed;
+  if (limits.Left() == 0) end = TransportEnd::kTimedOut;
+  return Ended(outcome, end,
+               "the connection closed after " + std::to_string(accumulator.received()) + " of " +
+                   std::to_string(announced) + " announced bytes");
+}
+
+// Reads the answer's body into `accumulator` until the answer ends, it is
+// too long, or a read fails.
+TransportEnd ReadAnswer(HINTERNET http, const Limits &limits, BodyAccumulator *accumulator,
+                        TransportResult *outcome) {
+  char buffer[kReadSize];
+  for (;;) {
+    outcome->received = accumulator->received();
+    // A broken read ends the answer where it broke.
+    const TransportEnd broken =
+        accumulator->received() > 0 ? TransportEnd::kCutShort : TransportEnd::kFailed;
+    // Before every wait: the deadline may have passed while bytes trickled.
+    if (LimitNextWait(http, limits) == 0) {
+      return DeadlinePassed(outcome, "while the answer was read");
+    }
+    // A read waits until its buffer is full or the answer ends; asked for
+    // no more than has arrived, it returns at once.
+    DWORD available = 0;
+    if (!InternetQueryDataAvailable(http, &available, 0, 0)) {
+      return CallFailed(outcome, limits, broken, "InternetQueryDataAvailable", GetLastError());
+    }
+    DWORD read = 0;
+    DWORD wanted = available == 0 ? kReadSize : std::min(available, kReadSize);
+    if (!InternetReadFile(http, buffer, wanted, &read)) {
+      return CallFailed(outcome, limits, broken, "InternetReadFile", GetLastError());
+    }
+    if (read == 0) return AnswerEnded(http, limits, *accumulator, outcome);
+    switch (accumulator->Append(buffer, read)) {
+      case BodyAccumulator::State::kReading:
+        break;
+      case BodyAccumulator::State::kTooLong:
+        outcome->received = accumulator->received();
+        return Ended(outcome, TransportEnd::kTooLong, "the answer is longer than 16 MiB");
+      case BodyAccumulator::State::kComplete:  // a zero byte ended the text
+        return TransportEnd::kAnswered;
+    }
+  }
 }
 
 // Takes a 64-bit value so that the check compiles on 32-bit Windows too,
@@ -158,29 +301,31 @@ bool UrlPortPart(const char *url, std::string *port) {
   return GetUrlPart(url, URL_PART_PORT, port);
 }
 
-TransportTimeouts SetTransportTimeoutsForTesting(TransportTimeouts timeouts) {
-  TransportTimeouts previous = {connect_timeout_ms.exchange(timeouts.connect_ms),
-                                stall_timeout_seconds.exchange(timeouts.stall_seconds),
-                                total_timeout_ms.exchange(timeouts.total_ms)};
-  return previous;
-}
-
 TransportResult PerformExchange(const TransportRequest &request) {
-  const Deadline deadline(total_timeout_ms.load());
+  const Limits limits{CurrentTransportTimeouts(), request.deadline};
   TransportResult outcome;
+  // WinINet takes the body's length as a DWORD; a longer body (possible on
+  // 64-bit Windows only) cannot be sent whole, so it is not sent at all.
+  if (!FitsDword(request.content.size())) {
+    Ended(&outcome, TransportEnd::kNotSent, "the request body is longer than 4 GiB");
+    return outcome;
+  }
   InternetHandle session(
       InternetOpenA("MyAgent", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (session.get() == nullptr) return Failed(&outcome, "InternetOpenA", GetLastError());
+  if (session.get() == nullptr) {
+    Ended(&outcome, TransportEnd::kNotSent, WinInetError("InternetOpenA", GetLastError()));
+    return outcome;
+  }
   // Handles opened from the session take its limits; the request's are set
-  // again before each wait below.
-  LimitNextWait(session.get(), deadline);
-
-  INTERNET_PORT port = request.port;
-  if (port == 0) port = request.secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
-  InternetHandle connection(InternetConnectA(session.get(), request.host.c_str(), port, nullptr,
-                                             nullptr, INTERNET_SERVICE_HTTP, 0, 1));
-  if (connection.get() == nullptr) return Failed(&outcome, "InternetConnectA", GetLastError());
-
+  // again before each wait.
+  LimitNextWait(session.get(), limits);
+  // No connection is opened yet: WinINet connects when the request is sent.
+  InternetHandle connection(InternetConnectA(session.get(), request.host.c_str(), request.port,
+                                             nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 1));
+  if (connection.get() == nullptr) {
+    Ended(&outcome, TransportEnd::kNotSent, WinInetError("InternetConnectA", GetLastError()));
+    return outcome;
+  }
   const char *accept_types[] = {"*/*", nullptr};
   DWORD flags = INTERNET_FLAG_NO_COOKIES;
   // An https URL goes over TLS; WinINet verifies the certificate and host name.
@@ -188,69 +333,20 @@ TransportResult PerformExchange(const TransportRequest &request) {
   InternetHandle http(HttpOpenRequestA(connection.get(), request.post ? "POST" : "GET",
                                        request.object_name.c_str(), nullptr, nullptr, accept_types,
                                        flags, 1));
-  if (http.get() == nullptr) return Failed(&outcome, "HttpOpenRequestA", GetLastError());
-
+  if (http.get() == nullptr) {
+    Ended(&outcome, TransportEnd::kNotSent, WinInetError("HttpOpenRequestA", GetLastError()));
+    return outcome;
+  }
   HttpAddRequestHeadersA(http.get(), kCookieHeader, sizeof kCookieHeader - 1,
                          HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
-  const std::string &content = request.content;
-  // WinINet takes the body's length as a DWORD; a longer body (possible on
-  // 64-bit Windows only) cannot be sent whole, so it is not sent at all.
-  if (!FitsDword(content.size())) {
-    outcome.error = "the request body is longer than 4 GiB";
-    return outcome;
-  }
-  // Name resolution, connect, the request and the wait for the answer's
-  // headers all happen inside HttpSendRequestA.
-  if (!LimitNextWait(http.get(), deadline)) {
-    outcome.error = "the deadline passed before the request was sent";
-    return outcome;
-  }
-  if (!HttpSendRequestA(http.get(), kContentType, sizeof kContentType - 1,
-                        const_cast<char *>(content.data()), static_cast<DWORD>(content.size()))) {
-    return Failed(&outcome, "HttpSendRequestA", GetLastError());
-  }
-  outcome.sent = content.size();
-  DWORD status = 0;
-  DWORD status_size = sizeof status;
-  if (HttpQueryInfoA(http.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
-                     &status_size, nullptr)) {
-    outcome.status = static_cast<long>(status);
-  }
 
+  if (SendRequest(http.get(), request.content, limits, &outcome) != TransportEnd::kAnswered) {
+    return outcome;
+  }
   BodyAccumulator accumulator;
-  char buffer[kReadSize];
-  for (;;) {
-    outcome.received = accumulator.received();
-    // Before every wait: the deadline may have passed while bytes trickled.
-    if (!LimitNextWait(http.get(), deadline)) {
-      outcome.error = "the deadline passed while the answer was read";
-      return outcome;
-    }
-    // A read waits until its buffer is full or the answer ends; asked for
-    // no more than has arrived, it returns at once.
-    DWORD available = 0;
-    if (!InternetQueryDataAvailable(http.get(), &available, 0, 0)) {
-      // A time-out fails the exchange; another broken read keeps what arrived.
-      DWORD code = GetLastError();
-      if (TimedOut(code, deadline)) return Failed(&outcome, "InternetQueryDataAvailable", code);
-      outcome.error = WinInetError("InternetQueryDataAvailable", code);
-      break;
-    }
-    DWORD read = 0;
-    DWORD wanted = available == 0 ? kReadSize : std::min(available, kReadSize);
-    if (!InternetReadFile(http.get(), buffer, wanted, &read)) {
-      DWORD code = GetLastError();
-      if (TimedOut(code, deadline)) return Failed(&outcome, "InternetReadFile", code);
-      outcome.error = WinInetError("InternetReadFile", code);
-      break;
-    }
-    if (read == 0 || accumulator.Append(buffer, read) != BodyAccumulator::State::kReading) break;
-  }
+  outcome.end = ReadAnswer(http.get(), limits, &accumulator, &outcome);
   outcome.received = accumulator.received();
-  if (accumulator.state() == BodyAccumulator::State::kTooLong) {
-    outcome.error = "the answer is longer than 16 MiB";
-  }
-  outcome.body = accumulator.TakeBody();
+  outcome.body = accumulator.TakeBody();  // empty when too long
   return outcome;
 }
 

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "seal_server_fixture.h"
+#include "support/answer_dropping_proxy.h"
 #include "support/recording_server.h"
 
 namespace kel::test {
@@ -120,6 +121,46 @@ TEST_F(Transactions, SendSealRecordDeliversAnyVerifiedText) {
   EXPECT_EQ(kel_->SendSealRecord("alice", "S-1", "", url.c_str(), &result), 0);
   EXPECT_EQ(kel_->Take(result), "msg undefine");
   EXPECT_EQ(kel_->LastError(), "");
+}
+
+// A kept connection that closes after the server took a request, before it
+// answered: the library must not send the request again on a new one. A use
+// of a seal recorded twice is a corrupted audit trail.
+TEST_F(Transactions, ARequestReachesTheServerAtMostOnce) {
+  AnswerDroppingProxy proxy(server_->port());
+  ASSERT_TRUE(proxy.Start());
+  const int kCalls = 4;
+  int failed = 0;
+  for (int call = 0; call < kCalls; ++call) {
+    std::string remark = "use " + std::to_string(call);
+    char *result = nullptr;
+    int status = kel_->SendSealRecord("alice", "S-1", remark.c_str(), proxy.url().c_str(), &result);
+    if (status == 0) {
+      EXPECT_EQ(kel_->Take(result), "0,0,recorded") << remark;
+    } else {
+      EXPECT_EQ(kel_->LastError(), msg::kServerUnreachable) << remark;
+      ++failed;
+    }
+    // Verdicts go the same way.
+    int verdict = 0;
+    if (kel_->VerifySeal(proxy.url().c_str(), "Acme", "S-1", remark.c_str(), 1, &verdict) != 0) {
+      EXPECT_EQ(kel_->LastError(), msg::kServerUnreachable) << remark;
+      ++failed;
+    }
+  }
+  proxy.Stop();
+  EXPECT_GT(proxy.dropped(), 0);
+  EXPECT_EQ(failed, proxy.dropped());
+  // Every request the server saw came from one call: one record per use,
+  // and the verdicts' requests no more often than they were made.
+  std::string records = ReadFile(dir_ / "records");
+  for (int call = 0; call < kCalls; ++call) {
+    std::string line = "\talice\tS-1\tuse " + std::to_string(call) + "\n";
+    std::size_t first = records.find(line);
+    EXPECT_NE(first, std::string::npos) << records;
+    EXPECT_EQ(records.find(line, first + 1), std::string::npos) << records;
+  }
+  EXPECT_EQ(proxy.forwarded(), 2 * kCalls);
 }
 
 TEST_F(Transactions, SendSealRecordWithoutAnOutputSendsNothing) {

@@ -1,9 +1,9 @@
-// The total deadline of the WinINet transport, against a server on loopback
-// that this program runs itself on a Winsock thread: an answer that trickles
-// in a byte at a time never trips WinINet's receive time-out, and a server
-// that never answers holds HttpSendRequestA; both must end at the deadline.
-// The transport is compiled in, since Kel.dll's exports cannot shorten the
-// deadline.
+// The WinINet transport's deadline and how its exchanges end, against a
+// server on loopback that this program runs itself on a Winsock thread: an
+// answer that trickles in a byte at a time never trips WinINet's receive
+// time-out, and a server that never answers holds the wait for its answer;
+// both must end at the deadline, reported as a time-out. The transport is
+// compiled in, since Kel.dll's exports cannot shorten the deadline.
 //
 // Usage: kel_transport_deadline_tests   (arguments are ignored)
 // The last line of output is "N passed, N failed"; the exit code is 0 only
@@ -13,6 +13,7 @@
 #include <ws2tcpip.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -32,9 +33,11 @@ constexpr ULONGLONG kEarliestMs = 1400;
 constexpr ULONGLONG kLatestMs = 8000;
 
 struct Answer {
-  bool silent = false;  // reads the request and never answers
-  std::string body;     // after the header, a byte every `pause_ms`
+  bool silent = false;   // reads the request and never answers
+  bool hang_up = false;  // reads the request and closes the connection
+  std::string body;      // after the header, a byte every `pause_ms`
   DWORD pause_ms = 0;
+  std::size_t missing = 0;  // announced after `body` but never sent: the connection closes
 };
 
 // Listens on 127.0.0.1 and serves every connection in turn with `answer`
@@ -104,8 +107,9 @@ class LoopbackServer {
       Pause(INFINITE);
       return;
     }
+    if (answer_.hang_up) return;
     std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " +
-                       std::to_string(answer_.body.size()) + "\r\n\r\n";
+                       std::to_string(answer_.body.size() + answer_.missing) + "\r\n\r\n";
     if (send(client, head.data(), static_cast<int>(head.size()), 0) !=
         static_cast<int>(head.size())) {
       return;
@@ -123,11 +127,13 @@ class LoopbackServer {
 };
 
 struct Outcome {
+  kel::TransportEnd end = kel::TransportEnd::kNotSent;
   std::string body;
   ULONGLONG took_ms = 0;
 };
 
-// One GET exchange with a server on loopback, under kTimeouts.
+// One GET exchange with a server on loopback, under kTimeouts, with the
+// deadline that the portable code would set.
 Outcome Exchange(const Answer &answer) {
   LoopbackServer server(answer);
   CHECK(server.port() != 0);
@@ -138,8 +144,12 @@ Outcome Exchange(const Answer &answer) {
   request.post = false;
   kel::TransportTimeouts previous = kel::SetTransportTimeoutsForTesting(kTimeouts);
   ULONGLONG start = GetTickCount64();
+  request.deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kTimeouts.total_ms);
   Outcome outcome;
-  outcome.body = kel::PerformExchange(request).body;
+  kel::TransportResult result = kel::PerformExchange(request);
+  outcome.end = result.end;
+  outcome.body = result.body;
   outcome.took_ms = GetTickCount64() - start;
   kel::SetTransportTimeoutsForTesting(previous);
   return outcome;
@@ -147,7 +157,8 @@ Outcome Exchange(const Answer &answer) {
 
 void ReportTime(const Outcome &outcome) {
   if (g_case_failed) {
-    std::printf("    took %lu ms, body \"%s\"\n", static_cast<unsigned long>(outcome.took_ms),
+    std::printf("    took %lu ms, end %d, body \"%s\"\n",
+                static_cast<unsigned long>(outcome.took_ms), static_cast<int>(outcome.end),
                 outcome.body.c_str());
   }
 }
@@ -168,17 +179,18 @@ int main() {
     answer.body = "steady";
     answer.pause_ms = 100;
     Outcome outcome = Exchange(answer);
+    CHECK(outcome.end == kel::TransportEnd::kAnswered);
     CHECK(outcome.body == "steady");
     ReportTime(outcome);
   });
 
   // A byte every 300 ms: 30 s in all, never a stall of the receive time-out.
-  RunCase(&tally, "an answer still trickling at the deadline gives no body", [] {
+  RunCase(&tally, "an answer still trickling at the deadline times out", [] {
     Answer answer;
     answer.body = std::string(100, 't');
     answer.pause_ms = 300;
     Outcome outcome = Exchange(answer);
-    CHECK(outcome.body.empty());
+    CHECK(outcome.end == kel::TransportEnd::kTimedOut);
     CHECK(outcome.took_ms >= kEarliestMs);
     CHECK(outcome.took_ms < kLatestMs);
     ReportTime(outcome);
@@ -188,9 +200,31 @@ int main() {
     Answer answer;
     answer.silent = true;
     Outcome outcome = Exchange(answer);
-    CHECK(outcome.body.empty());
+    CHECK(outcome.end == kel::TransportEnd::kTimedOut);
     CHECK(outcome.took_ms >= kEarliestMs);
     CHECK(outcome.took_ms < kLatestMs);
+    ReportTime(outcome);
+  });
+
+  // Wine's WinINet reports neither as a failure: a connection closed before
+  // the status line leaves a request "sent" with no answer, and a body cut
+  // short reads as ended.
+  RunCase(&tally, "a connection closed before any answer fails", [] {
+    Answer answer;
+    answer.hang_up = true;
+    Outcome outcome = Exchange(answer);
+    CHECK(outcome.end == kel::TransportEnd::kFailed);
+    CHECK(outcome.body.empty());
+    ReportTime(outcome);
+  });
+
+  RunCase(&tally, "a connection closed part way through the answer keeps what arrived", [] {
+    Answer answer;
+    answer.body = "part";
+    answer.missing = 10;
+    Outcome outcome = Exchange(answer);
+    CHECK(outcome.end == kel::TransportEnd::kCutShort);
+    CHECK(outcome.body == "part");
     ReportTime(outcome);
   });
 

@@ -1,0 +1,24 @@
+// The time limits that both transports apply, held once for the process.
+#include <atomic>
+
+#include "net/http_transport.h"
+
+namespace kel {
+namespace {
+
+std::atomic<long> connect_ms{kDefaultTransportTimeouts.connect_ms};
+std::atomic<long> stall_seconds{kDefaultTransportTimeouts.stall_seconds};
+std::atomic<long> total_ms{kDefaultTransportTimeouts.total_ms};
+
+}  // namespace
+
+TransportTimeouts CurrentTransportTimeouts() {
+  return {connect_ms.load(), stall_seconds.load(), total_ms.load()};
+}
+
+TransportTimeouts SetTransportTimeoutsForTesting(TransportTimeouts timeouts) {
+  return {connect_ms.exchange(timeouts.connect_ms), stall_seconds.exchange(timeouts.stall_seconds),
+          total_ms.exchange(timeouts.total_ms)};
+}
+
+}  // namespace kel
