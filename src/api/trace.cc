@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
 namespace kel::trace {
 namespace {
@@ -23,10 +22,11 @@ std::atomic<bool> &TraceOn() {
   return on;
 }
 
-// Serialises the writers, so that lines keep the order they were written in.
-std::mutex &WriteMutex() {
-  static std::mutex mutex;
-  return mutex;
+// Lines dropped since the last line that was written: the next line that
+// gets through says how many.
+std::atomic<std::uint64_t> &Dropped() {
+  static std::atomic<std::uint64_t> dropped{0};
+  return dropped;
 }
 
 bool PassesBare(unsigned char byte) {
@@ -84,7 +84,6 @@ std::string TimeText() {
 }  // namespace
 
 void Start(const char *path) noexcept {
-  std::lock_guard<std::mutex> lock(WriteMutex());
   TraceOn() = false;
   if (path == nullptr || path[0] == '\0') return;
   try {
@@ -124,16 +123,22 @@ Line &Line::Add(const char *name, std::uint64_t value) { return Add(name, std::t
 
 void Line::Write() const noexcept {
   if (!Enabled()) return;
-  std::lock_guard<std::mutex> lock(WriteMutex());
-  // The text and its line feed go out in one write, so that no other
-  // process's line can fall between them.
+  // No lock: the text and its line feed go out in one write that never
+  // waits, so that no other line can fall between them and no call waits
+  // for the trace's reader.
+  const std::uint64_t missed = Dropped().exchange(0);
+  bool written = false;
   try {
-    std::string line = text_ + "\n";
+    std::string line = text_;
+    if (missed != 0) line += " dropped=" + std::to_string(missed);
+    line += '\n';
     const std::string &path = TracePath();
-    AppendToFile(path == kStandardError ? nullptr : path.c_str(), line.data(), line.size());
+    written =
+        AppendToFile(path == kStandardError ? nullptr : path.c_str(), line.data(), line.size());
   } catch (...) {
     // No memory for the line: it is dropped.
   }
+  if (!written) Dropped() += missed + 1;
 }
 
 }  // namespace kel::trace

@@ -6,11 +6,14 @@
 // format, the check that failed and the transport's own error text). Off by
 // default; the library keeps no other log.
 //
-// A line is built from name=value fields and written whole, with one write,
-// under a mutex, to a file opened for appending and closed again, so lines
+// A line is built from name=value fields and written whole, with one write
+// that never waits, to a file opened for appending and closed again, so lines
 // from several threads (and processes) never interleave, nothing waits in a
-// buffer, and the file can be moved away at any time. Writing never fails a
-// call: a line that cannot be built or written is dropped.
+// buffer, and the file can be moved away at any time. The trace never holds
+// or slows a call: no lock is held while a line is written, and a line that
+// cannot be built or written at once (a FIFO whose reader stopped reading, a
+// full disk) is dropped whole; the next line that gets through ends with
+// " dropped=N", the number of lines lost before it.
 //
 // Values are escaped (bytes outside printable ASCII as \xNN) and cut at
 // kMaxValueBytes, and a line never exceeds kMaxLineBytes. The trace never
@@ -39,8 +42,8 @@ inline constexpr std::size_t kMaxLineBytes = 2048;
 
 // Switches the trace on, appending to the file at `path` (or to standard
 // error for "-"), or off for a null or empty path. Module start-up calls it
-// once, before any export can run; tests call it too, but never while an
-// exchange is in flight.
+// once, before any export can run; tests call it too, but never while a line
+// may be written.
 void Start(const char *path) noexcept;
 
 bool Enabled() noexcept;
@@ -61,7 +64,7 @@ class Line {
   Line &Add(const char *name, std::uint64_t value);
 
   // Appends the line and a line feed to the trace file, when the trace is
-  // on; a failure drops the line.
+  // on; a line that cannot be written at once is dropped and counted.
   void Write() const noexcept;
 
   const std::string &text() const { return text_; }
@@ -73,11 +76,15 @@ class Line {
 
 // ---- The platform half ----------------------------------------------------
 
-// Appends `size` bytes to the file at `path` with one write, creating the
-// file (readable by its owner only, where the system has such rights) when
-// it is missing; a null `path` writes to the process's standard error. Never
-// blocks on opening, never raises SIGPIPE, and cannot be interrupted half way
-// by a thread cancellation. False on any failure.
+// Appends `size` bytes (at most kMaxLineBytes plus a few) to the file at
+// `path` with one write, creating the file (readable by its owner only,
+// where the system has such rights) when it is missing; a null `path`
+// writes to the process's standard error. The path must name a regular
+// file, a FIFO or a terminal, and is not followed when it is a symbolic
+// link. Never waits: not for a FIFO's reader on opening, nor for room in a
+// pipe on writing. All or nothing: false, with nothing left behind, when
+// the bytes could not all be written at once. Never raises SIGPIPE, and
+// cannot be interrupted half way by a thread cancellation.
 bool AppendToFile(const char *path, const char *data, std::size_t size) noexcept;
 
 unsigned long ProcessNumber() noexcept;

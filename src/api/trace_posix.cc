@@ -1,7 +1,9 @@
 // The trace's platform half on POSIX systems.
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -60,30 +62,53 @@ class NoBrokenPipeSignal {
   bool blocked_ = false;
 };
 
-bool WriteAll(int file, const char *data, std::size_t size) {
+// True when `file` can take a write now: the write must not wait for a
+// reader that has stopped reading.
+bool Writable(int file) {
+  pollfd poll_file{file, POLLOUT, 0};
+  return poll(&poll_file, 1, 0) == 1 && (poll_file.revents & POLLOUT) != 0;
+}
+
+// One write of the whole line. A pipe takes a write of up to PIPE_BUF bytes
+// whole or not at all; a regular file may take part of it (a full disk),
+// and the part is cut off again so that the next line does not join it.
+bool WriteWhole(int file, bool regular, const char *data, std::size_t size) {
   NoBrokenPipeSignal hold;
-  while (size > 0) {
-    ssize_t count = write(file, data, size);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) return false;
-    data += count;
-    size -= static_cast<std::size_t>(count);
+  ssize_t count;
+  do {
+    count = write(file, data, size);
+  } while (count < 0 && errno == EINTR);
+  if (count == static_cast<ssize_t>(size)) return true;
+  if (count > 0 && regular) {
+    off_t end = lseek(file, 0, SEEK_CUR);  // behind the part, for O_APPEND
+    // Nothing more can be done when even that fails.
+    if (end >= count && ftruncate(file, end - count) != 0) return false;
   }
-  return true;
+  return false;
 }
 
 }  // namespace
 
 bool AppendToFile(const char *path, const char *data, std::size_t size) noexcept {
   NoCancellation hold;
-  if (path == nullptr) return WriteAll(STDERR_FILENO, data, size);
-  // O_NONBLOCK keeps the open from waiting for a reader when the path names
-  // a FIFO; the writes then block as usual.
-  int file = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
+  // Standard error is the host's: its mode is not changed, so a full pipe
+  // is seen by asking first.
+  if (path == nullptr)
+    return Writable(STDERR_FILENO) && WriteWhole(STDERR_FILENO, false, data, size);
+  // O_NONBLOCK: opening a FIFO does not wait for a reader, and writing to it
+  // does not wait for room. O_NOFOLLOW: a link planted at the trace's path
+  // does not lead the lines elsewhere.
+  int file = open(
+      path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, 0600);
   if (file < 0) return false;
-  int flags = fcntl(file, F_GETFL);
-  if (flags != -1) fcntl(file, F_SETFL, flags & ~O_NONBLOCK);
-  bool written = WriteAll(file, data, size);
+  struct stat status {};
+  bool written = false;
+  if (fstat(file, &status) == 0) {
+    bool regular = S_ISREG(status.st_mode);
+    if (regular || S_ISFIFO(status.st_mode) || (S_ISCHR(status.st_mode) && isatty(file))) {
+      written = WriteWhole(file, regular, data, size);
+    }
+  }
   close(file);
   return written;
 }
