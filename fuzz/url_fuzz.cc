@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
   kel::HttpRequest request(input.c_str(), true);
   (void)request.port();  // any int: the connection takes its low 16 bits
-  request.AddParam({input, input});
-  std::string query = request.BuildQuery();
+  request.AddParam({input, kel::SecretText(input.data(), input.size())});
+  kel::SecretText query = request.BuildQuery();
 
   // Escaped text holds only the characters left alone and %XX escapes.
   for (char c : query) {

@@ -14,8 +14,8 @@ std::mutex &LastErrorMutex() {
   return mutex;
 }
 
-std::string ReservedText() noexcept {
-  std::string text;
+SecretText ReservedText() noexcept {
+  SecretText text;
   try {
     text.reserve(kLastErrorReserve);
   } catch (...) {
@@ -24,8 +24,8 @@ std::string ReservedText() noexcept {
   return text;
 }
 
-std::string &LastError() noexcept {
-  static std::string text = ReservedText();
+SecretText &LastError() noexcept {
+  static SecretText text = ReservedText();
   return text;
 }
 
@@ -37,13 +37,13 @@ std::string &LastError() noexcept {
 
 void ClearLastError() noexcept {
   std::lock_guard<std::mutex> lock(LastErrorMutex());
-  LastError().clear();  // keeps the capacity
+  LastError().Wipe();  // keeps the capacity
 }
 
 void ReportError(const char *message) noexcept {
   if (message == nullptr) return;
   std::lock_guard<std::mutex> lock(LastErrorMutex());
-  std::string &text = LastError();
+  SecretText &text = LastError();
   if (!text.empty()) return;
   try {
     text.assign(message);  // allocates only beyond the capacity
@@ -52,9 +52,9 @@ void ReportError(const char *message) noexcept {
   }
 }
 
-void ReportError(std::string &&message) noexcept {
+void ReportError(SecretText &&message) noexcept {
   std::lock_guard<std::mutex> lock(LastErrorMutex());
-  std::string &text = LastError();
+  SecretText &text = LastError();
   if (!text.empty()) return;
   if (message.size() <= text.capacity()) {
     text.assign(message.data(), message.size());  // fits: no allocation
@@ -65,13 +65,13 @@ void ReportError(std::string &&message) noexcept {
 
 char *NewLastErrorBuffer() noexcept {
   std::lock_guard<std::mutex> lock(LastErrorMutex());
-  const std::string &text = LastError();
+  const SecretText &text = LastError();
   return NewHostBuffer(text.data(), text.size());
 }
 
 std::string LastErrorText() {
   std::lock_guard<std::mutex> lock(LastErrorMutex());
-  return LastError();
+  return std::string(LastError().data(), LastError().size());
 }
 
 }  // namespace kel

@@ -17,13 +17,17 @@
 #include <cstddef>
 #include <string>
 
+#include "api/secure_wipe.h"
+
 namespace kel {
 
 // Room that the text keeps for messages. The library's own messages are far
 // shorter; server descriptions usually fit too.
 inline constexpr std::size_t kLastErrorReserve = 256;
 
-// Empties the text. Clearing exports call this as their very first step.
+// Empties the text, wiping it: it may hold a server's description, which
+// is decrypted server data. Clearing exports call this as their very first
+// step.
 void ClearLastError() noexcept;
 
 // Stores `message` when the text is empty; otherwise keeps the earlier one.
@@ -34,7 +38,7 @@ void ReportError(const char *message) noexcept;
 // The same for a text the caller gives up: a long one is taken over whole
 // instead of copied, so it needs no memory either. Afterwards `message` may
 // hold anything.
-void ReportError(std::string &&message) noexcept;
+void ReportError(SecretText &&message) noexcept;
 
 // A new host buffer (see host_buffer.h) holding the text, or null when
 // memory cannot be had.

@@ -1,14 +1,22 @@
 #include "api/secure_wipe.h"
 
 namespace kel {
+namespace {
 
-void WipeText(std::string *text) noexcept {
-  // Growing within the capacity never reallocates, and fills the spare
-  // bytes with zeros; the rest is overwritten explicitly.
-  std::size_t used = text->size();
+// Growing within the capacity never reallocates; then every byte up to the
+// capacity is overwritten explicitly, spare bytes left from earlier
+// contents included.
+template <typename Text>
+void WipeWholeBlock(Text *text) noexcept {
   text->resize(text->capacity());
-  WipeBytes(&(*text)[0], used);
+  WipeBytes(&(*text)[0], text->size());
   text->clear();
 }
+
+}  // namespace
+
+void WipeText(std::string *text) noexcept { WipeWholeBlock(text); }
+
+void SecretText::Wipe() noexcept { WipeWholeBlock(static_cast<WipedString *>(this)); }
 
 }  // namespace kel

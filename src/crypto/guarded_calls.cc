@@ -8,7 +8,7 @@
 namespace kel {
 namespace crypto {
 
-bool DrawResponseKey(std::string *key) {
+bool DrawResponseKey(SecretText *key) {
   key->clear();
   char buffer[17] = {};
   const Provider &provider = ActiveProvider();
@@ -20,7 +20,7 @@ bool DrawResponseKey(std::string *key) {
   return drawn;
 }
 
-Outcome DecryptText(const char *key, const char *cipherText, std::string *plaintext) {
+Outcome DecryptText(const char *key, const char *cipherText, SecretText *plaintext) {
   const Provider &provider = ActiveProvider();
   char *result = nullptr;
   if (!RunGuarded([&] { result = provider.aes_decryption_ch(key, cipherText); }))

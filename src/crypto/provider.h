@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <string>
 
+#include "api/secure_wipe.h"
 #include "crypto/provider_guard.h"
 #include "kestro/kestro.h"
 
@@ -60,11 +61,11 @@ enum class Outcome {
 // Draws a fresh 16-character key with Gen_Random_String into a zeroed
 // 17-byte buffer. False when the provider raised or wrote fewer than 16
 // characters; *key is then empty.
-bool DrawResponseKey(std::string *key);
+bool DrawResponseKey(SecretText *key);
 
 // AES_Decryption_CH. On kOk *plaintext holds the plaintext up to its first
 // zero byte; otherwise it is left alone.
-Outcome DecryptText(const char *key, const char *cipherText, std::string *plaintext);
+Outcome DecryptText(const char *key, const char *cipherText, SecretText *plaintext);
 
 // ECDSA_Verify_CH: kValid when the low byte of the result is non-zero,
 // kInvalid when it is zero, and also for data longer than the provider's int

@@ -192,21 +192,18 @@ constexpr std::size_t kOnePassElements = 64;
 
 }  // namespace
 
-void FlatTagReader::FreeBlock::operator()(char *block) const { std::free(block); }
-
 FlatTagReader::~FlatTagReader() = default;
 
 void FlatTagReader::ResizeBlock(std::size_t size) {
-  if (size == 0) {
-    block_.reset();
-    return;
+  // A block of exactly `size` bytes; the one it replaces is wiped as it goes.
+  // The index holds offsets, so the block may move.
+  SecretText resized;
+  if (size != 0) {
+    resized.reserve(size);
+    resized.assign(block_, 0, std::min(block_.size(), size));
+    resized.resize(size);
   }
-  // Shrinking keeps the block where it is; the index holds offsets, so a
-  // block that grows may move.
-  void *resized = std::realloc(block_.get(), size);
-  if (resized == nullptr) throw std::bad_alloc();
-  (void)block_.release();
-  block_.reset(static_cast<char *>(resized));
+  block_.swap(resized);
 }
 
 // With the caller's length, the text is read once: each element is found
@@ -229,14 +226,13 @@ bool FlatTagReader::Parse(const char *text, int length) {
   if (length > 0) {
     // At most 2 GiB: the offsets fit.
     const std::size_t capacity = static_cast<std::size_t>(length) + 1;
-    block_.reset(static_cast<char *>(std::malloc(capacity)));
-    if (!block_) throw std::bad_alloc();
+    ResizeBlock(capacity);
     index_.reserve(kOnePassElements);
     while (index_.size() < kOnePassElements) {
       const char *end = nullptr;
       std::size_t written = 0;
-      Copy step = CopyNextElement(text, cursor, block_.get() + used, block_.get() + capacity, &end,
-                                  &written);
+      Copy step =
+          CopyNextElement(text, cursor, &block_[0] + used, &block_[0] + capacity, &end, &written);
       if (step == Copy::kNoRoom) break;
       if (step != Copy::kElement) {
         ResizeBlock(used);
@@ -272,7 +268,7 @@ bool FlatTagReader::Parse(const char *text, int length) {
   if (count == 0) return Index(step == Step::kEnd);
 
   index_.reserve(index_.size() + count);
-  char *const block = block_.get();
+  char *const block = &block_[0];
   char *out = block + used;
   for (std::size_t i = 0; i < count; ++i) {
     if (i < kRememberedElements) {
@@ -301,7 +297,7 @@ bool FlatTagReader::Index(bool result) {
   // element of each name is kept: the last one wins. Names hold no zero
   // byte, and strcmp compares bytes as unsigned, so names compare byte-wise.
   // Documents whose names already rise strictly, as most do, skip both.
-  const char *block = block_.get();
+  const char *block = block_.data();
   auto not_rising = [block](std::uint32_t a, std::uint32_t b) {
     return std::strcmp(block + a, block + b) >= 0;
   };
@@ -324,7 +320,7 @@ bool FlatTagReader::Index(bool result) {
 
 const char *FlatTagReader::Get(const char *name) const {
   if (name == nullptr || index_.empty()) return nullptr;
-  const char *block = block_.get();
+  const char *block = block_.data();
   auto found = std::lower_bound(index_.begin(), index_.end(), name,
                                 [block](std::uint32_t entry, const char *wanted) {
                                   return std::strcmp(block + entry, wanted) < 0;
@@ -336,7 +332,7 @@ const char *FlatTagReader::Get(const char *name) const {
 
 void FlatTagReader::Clear() {
   std::vector<std::uint32_t>().swap(index_);
-  block_.reset();
+  SecretText().swap(block_);
 }
 
 void FlatTagReader::Unescape(std::string *value) {

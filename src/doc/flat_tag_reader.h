@@ -5,10 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "api/secure_wipe.h"
 #include "doc/tag_reader.h"
 
 namespace kel {
@@ -45,10 +45,6 @@ class FlatTagReader : public TagReader {
   static std::size_t Unescape(char *data, std::size_t size);
 
  private:
-  struct FreeBlock {
-    void operator()(char *block) const;
-  };
-
   // Gives the block `size` bytes, keeping what it holds up to that size; an
   // empty block is none.
   void ResizeBlock(std::size_t size);
@@ -57,8 +53,9 @@ class FlatTagReader : public TagReader {
 
   // Each element read, in the order of the text: its name and its
   // unescaped value, both zero-terminated, the value right after the name.
-  // From malloc, so that it can be trimmed in place.
-  std::unique_ptr<char, FreeBlock> block_;
+  // A document may be a decrypted answer: the block is wiped whenever it is
+  // given back, grown, trimmed or released.
+  SecretText block_;
   // Where each stored name starts in block_, one per name (the last element
   // of a name), sorted by name so that Get can search it.
   std::vector<std::uint32_t> index_;

@@ -66,21 +66,17 @@ HttpRequest::HttpRequest(const char *url, bool post) : url_(url ? url : ""), pos
   object_name_ = ObjectName(url_, host_);
 }
 
-// The parameters carry the response key, which must not outlive the request.
-HttpRequest::~HttpRequest() {
-  for (auto &param : params_) WipeText(&param.value);
-}
+HttpRequest::~HttpRequest() = default;
 
 void HttpRequest::AddParam(RequestParam param) { params_.push_back(std::move(param)); }
 
-std::string HttpRequest::BuildQuery() const {
-  // Sized first and escaped in place: the text carries the response key, and
-  // neither a temporary nor an outgrown block may keep a copy of it.
+SecretText HttpRequest::BuildQuery() const {
+  // Sized first and escaped in place, so that it is built in one block.
   std::size_t length = 0;
   for (const auto &param : params_) {
     length += UrlEscapedLength(param.name) + UrlEscapedLength(param.value) + 2;
   }
-  std::string query;
+  SecretText query;
   query.reserve(length);
   for (const auto &param : params_) {
     if (&param != &params_.front()) query += '&';
@@ -124,15 +120,12 @@ std::string HttpRequest::Send() {
   // The connection takes the low 16 bits of the port, as WinINet does.
   request.port = static_cast<std::uint16_t>(port_);
   request.secure = secure_;
-  request.object_name = object_name_;
+  request.object_name.assign(object_name_.data(), object_name_.size());
   request.post = post_;
-  ScopedWipe wipe_content(&request.content);
-  ScopedWipe wipe_target(&request.object_name);
   if (post_) {
     request.content = BuildQuery();
   } else {
-    std::string query = BuildQuery();
-    ScopedWipe wipe_query(&query);
+    SecretText query = BuildQuery();
     if (!query.empty()) {
       request.object_name += object_name_.find('?') == std::string::npos ? '?' : '&';
       request.object_name += query;
@@ -145,7 +138,7 @@ std::string HttpRequest::Send() {
   result_ = PerformExchange(request);
   std::string body;
   if (KeepsBody(&result_, request.deadline)) body.swap(result_.body);
-  WipeText(&result_.body);
+  std::string().swap(result_.body);
   if (body.empty() && result_.error.empty()) result_.error = "the answer body is empty";
   return body;
 }

@@ -11,15 +11,17 @@
 #include <string>
 #include <vector>
 
+#include "api/secure_wipe.h"
 #include "net/http_transport.h"
 
 namespace kel {
 
 // A name/value pair of a request's parameter list, in the host's code page.
-// The request holds its parameters by value.
+// The request holds its parameters by value. A value may be the response
+// key, so values are secret texts.
 struct RequestParam {
   std::string name;
-  std::string value;
+  SecretText value;
 };
 
 class HttpRequest {
@@ -40,8 +42,9 @@ class HttpRequest {
   void AddParam(RequestParam param);
 
   // The parameters as name=value pairs joined by '&', each name and value
-  // escaped with UrlEscape. Empty for no parameters.
-  std::string BuildQuery() const;
+  // escaped with UrlEscape. Empty for no parameters. It carries the
+  // response key, so it is a secret text.
+  SecretText BuildQuery() const;
 
   // Performs the exchange once and returns the answer body: empty when the
   // exchange failed, timed out or the answer was too long; what arrived when

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "api/secure_wipe.h"
+
 namespace kel {
 
 // The host name part of `url`, the way the platform's URL splitter reads it:
@@ -27,10 +29,10 @@ bool UrlPortPart(const char *url, std::string *port);
 struct TransportRequest {
   std::string host;
   std::uint16_t port = 80;
-  std::string object_name;  // the request target as the URL gave it
-  bool secure = false;      // TLS, with the certificate and host name verified
-  bool post = true;         // POST with `content` as its body; else a bare GET
-  std::string content;      // the form-encoded parameters
+  SecretText object_name;  // the request target: a GET's holds the parameters
+  bool secure = false;     // TLS, with the certificate and host name verified
+  bool post = true;        // POST with `content` as its body; else a bare GET
+  SecretText content;      // the form-encoded parameters, the response key among them
   // The whole exchange (name resolution, connect, request and answer) ends
   // by then, whatever the server does.
   std::chrono::steady_clock::time_point deadline;

@@ -94,9 +94,9 @@ bool CurlReady() {
 // added when missing, and a space goes out as %20. Bytes that may not stand in
 // a request line at all (controls, DEL, and bytes from 0x80 up) are escaped as
 // well, so that a stray CR or LF in a URL cannot end the line.
-std::string RequestTarget(const std::string &object_name) {
+SecretText RequestTarget(const SecretText &object_name) {
   static const char kHex[] = "0123456789ABCDEF";
-  std::string target;
+  SecretText target;
   if (object_name.empty() || object_name[0] != '/') target += '/';
   for (char c : object_name) {
     unsigned char byte = static_cast<unsigned char>(c);
@@ -515,7 +515,7 @@ TransportResult PerformExchange(const TransportRequest &request) {
     return Ended(&outcome, TransportEnd::kNotSent, "no memory for the request headers");
   }
 
-  std::string target = RequestTarget(request.object_name);
+  SecretText target = RequestTarget(request.object_name);
   BodyAccumulator accumulator;
   BodySink sink{&accumulator, nullptr};
   BodySource source{request.content.data(), request.content.size()};

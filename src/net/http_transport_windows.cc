@@ -186,7 +186,7 @@ bool AnnouncedLength(HINTERNET http, unsigned long long *length) {
 // answer's status line and headers. Name resolution and connect happen
 // inside HttpSendRequestExA. kAnswered once the answer's headers are in;
 // every failure is final, HttpEndRequestA's included.
-TransportEnd SendRequest(HINTERNET http, const std::string &content, const Limits &limits,
+TransportEnd SendRequest(HINTERNET http, const SecretText &content, const Limits &limits,
                          TransportResult *outcome) {
   if (LimitNextWait(http, limits) == 0) {
     return DeadlinePassed(outcome, "before the request was sent");

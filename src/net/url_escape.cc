@@ -20,13 +20,13 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 }  // namespace
 
-std::size_t UrlEscapedLength(const std::string &text) {
+std::size_t UrlEscapedLength(std::string_view text) {
   std::size_t length = 0;
   for (char c : text) length += kPassesUnescaped[static_cast<unsigned char>(c)] ? 1 : 3;
   return length;
 }
 
-void AppendUrlEscaped(const std::string &text, std::string *out) {
+void AppendUrlEscaped(std::string_view text, SecretText *out) {
   for (char c : text) {
     unsigned char byte = static_cast<unsigned char>(c);
     if (kPassesUnescaped[byte]) {
@@ -39,11 +39,11 @@ void AppendUrlEscaped(const std::string &text, std::string *out) {
   }
 }
 
-std::string UrlEscape(const std::string &text) {
-  std::string escaped;
+std::string UrlEscape(std::string_view text) {
+  SecretText escaped;
   escaped.reserve(UrlEscapedLength(text));
   AppendUrlEscaped(text, &escaped);
-  return escaped;
+  return std::string(escaped.data(), escaped.size());
 }
 
 }  // namespace kel

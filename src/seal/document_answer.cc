@@ -11,7 +11,8 @@
 namespace kel {
 namespace {
 
-bool Parse(TagReaderHandle &reader, const std::string &text) {
+template <typename Text>
+bool Parse(TagReaderHandle &reader, const Text &text) {
   return reader.Parse(text.c_str(), static_cast<int>(text.size()));
 }
 
@@ -24,7 +25,7 @@ bool IsEmpty(const char *value) { return value == nullptr || value[0] == '\0'; }
 template <typename Visit>
 void ForEachOrderedValue(const TagReaderHandle &inner, const std::string &order, Visit visit) {
   std::size_t position = !order.empty() && order[0] == ',' ? 1 : 0;
-  std::string name;
+  SecretText name;  // a name from the decrypted document
   while (position < order.size()) {
     std::size_t comma = order.find(',', position);
     std::size_t end = comma == std::string::npos ? order.size() : comma;
@@ -40,7 +41,7 @@ void ForEachOrderedValue(const TagReaderHandle &inner, const std::string &order,
 // The signed data: the ordered values joined without separators. False,
 // before anything is built, when it would be longer than `limit`.
 bool SignedData(const TagReaderHandle &inner, const std::string &order, std::size_t limit,
-                std::string *data) {
+                SecretText *data) {
   std::size_t length = 0;
   bool fits = true;
   ForEachOrderedValue(inner, order, [&](const char *value) {
@@ -63,7 +64,7 @@ ExchangeOutcome Failed(ExchangeStatus status) {
 
 }  // namespace
 
-ExchangeOutcome DecodeDocumentAnswer(std::string body, const std::string &response_key) {
+ExchangeOutcome DecodeDocumentAnswer(std::string body, const char *response_key) {
   const std::size_t answer_size = body.size();
   TagReaderHandle outer;
   bool parsed = Parse(outer, body);
@@ -74,16 +75,14 @@ ExchangeOutcome DecodeDocumentAnswer(std::string body, const std::string &respon
 
   const char *data = outer.Get("data");
   if (data == nullptr) return Failed(ExchangeStatus::kBadFormat);
-  std::string plaintext;
-  ScopedWipe wipe_plaintext(&plaintext);
-  if (crypto::DecryptText(response_key.c_str(), data, &plaintext) != crypto::Outcome::kOk) {
+  SecretText plaintext;
+  if (crypto::DecryptText(response_key, data, &plaintext) != crypto::Outcome::kOk) {
     return Failed(ExchangeStatus::kNotDecrypted);
   }
   outer.Destroy();
   TagReaderHandle inner;
   parsed = Parse(inner, plaintext);
-  WipeText(&plaintext);
-  std::string().swap(plaintext);
+  SecretText().swap(plaintext);
   if (!parsed) return Failed(ExchangeStatus::kBadFormat);
   ExchangeStatus verified = VerifySignedFields(inner, answer_size);
   if (verified != ExchangeStatus::kOk) return Failed(verified);
@@ -93,8 +92,7 @@ ExchangeOutcome DecodeDocumentAnswer(std::string body, const std::string &respon
 ExchangeStatus VerifySignedFields(const TagReaderHandle &inner, std::size_t answer_size) {
   const char *sign = inner.Get("sign");
   const char *order = inner.Get("order");
-  std::string data;
-  ScopedWipe wipe_data(&data);
+  SecretText data;
   if (IsEmpty(sign) || IsEmpty(order) ||
       !SignedData(inner, order, kSignedDataPerAnswerByte * answer_size, &data)) {
     return ExchangeStatus::kBadFormat;

@@ -33,12 +33,6 @@ struct ExchangeOutcome {
   ExchangeOutcome() = default;
   ExchangeOutcome(AnswerFormat answer_format, ExchangeStatus exchange_status)
       : format(answer_format), status(exchange_status) {}
-  // The result text is decrypted server data: wiped when the outcome ends.
-  ~ExchangeOutcome() { WipeText(&result); }
-  ExchangeOutcome(ExchangeOutcome &&) = default;
-  ExchangeOutcome &operator=(ExchangeOutcome &&) = default;
-  ExchangeOutcome(const ExchangeOutcome &) = delete;
-  ExchangeOutcome &operator=(const ExchangeOutcome &) = delete;
 
   bool ok() const { return status == ExchangeStatus::kOk; }
 
@@ -46,8 +40,9 @@ struct ExchangeOutcome {
   ExchangeStatus status = ExchangeStatus::kUnreachable;
   // The verified result text: the signed content of a framed answer, or the
   // text formed from a document's fields. Empty unless ok() (and it may be
-  // empty then too: an answer may sign an empty content).
-  std::string result;
+  // empty then too: an answer may sign an empty content). Decrypted server
+  // data, so it wipes itself.
+  SecretText result;
   // The signature the answer carried: for a framed answer, once the frame
   // was read, also when it then fails to verify; for a document, once its
   // fields verified. Empty otherwise.

@@ -35,7 +35,7 @@ bool ReadLengthField(std::string_view text, std::size_t tag_position, std::int64
 }  // namespace
 
 ExchangeOutcome DecodeFramedAnswer(std::string body, std::size_t tag_position,
-                                   const std::string &response_key) {
+                                   const char *response_key) {
   auto failed = [](ExchangeStatus status) {
     return ExchangeOutcome(AnswerFormat::kFramed, status);
   };
@@ -55,10 +55,9 @@ ExchangeOutcome DecodeFramedAnswer(std::string body, std::size_t tag_position,
   // place, which needs no copy of a large answer.
   body.resize(payload_start + taken);
 
-  std::string plaintext;
-  ScopedWipe wipe_plaintext(&plaintext);
+  SecretText plaintext;
   crypto::Outcome decrypted =
-      crypto::DecryptText(response_key.c_str(), body.c_str() + payload_start, &plaintext);
+      crypto::DecryptText(response_key, body.c_str() + payload_start, &plaintext);
   std::string().swap(body);
   if (decrypted != crypto::Outcome::kOk) return failed(ExchangeStatus::kNotDecrypted);
 
@@ -77,7 +76,7 @@ ExchangeOutcome DecodeFramedAnswer(std::string body, std::size_t tag_position,
   // plaintext's block; what goes before it is wiped, not just moved over.
   ExchangeOutcome outcome(AnswerFormat::kFramed, ExchangeStatus::kOk);
   auto length = static_cast<std::size_t>(signature_length);
-  outcome.signature = plaintext.substr(signature_start, length);
+  outcome.signature.assign(plaintext.data() + signature_start, length);
   WipeBytes(&plaintext[0], signature_start + length);
   plaintext.erase(0, signature_start + length);
   outcome.result.swap(plaintext);
@@ -92,7 +91,7 @@ ExchangeOutcome DecodeFramedAnswer(std::string body, std::size_t tag_position,
     default:
       outcome.status = ExchangeStatus::kNotVerified;
   }
-  WipeText(&outcome.result);
+  outcome.result.Wipe();
   return outcome;
 }
 

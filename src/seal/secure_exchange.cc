@@ -14,20 +14,19 @@ ExchangeOutcome SecureExchange(HttpRequest &request) {
   ExchangeOutcome outcome(AnswerFormat::kNone, ExchangeStatus::kNoResponseKey);
   // A key that could not be drawn is never sent: the answer would be
   // encrypted under a short or predictable key.
-  std::string response_key;
-  ScopedWipe wipe_key(&response_key);
+  SecretText response_key;
   if (crypto::DrawResponseKey(&response_key)) {
     request.AddParam({"enc", response_key});
     std::string body = request.Send();
     outcome = body.empty() ? ExchangeOutcome(AnswerFormat::kNone, ExchangeStatus::kUnreachable)
-                           : DecodeAnswer(std::move(body), response_key);
+                           : DecodeAnswer(std::move(body), response_key.c_str());
   }
   if (const char *message = ExchangeMessage(outcome.status)) ReportError(message);
   trace.Write(request, outcome);
   return outcome;
 }
 
-ExchangeOutcome DecodeAnswer(std::string body, const std::string &response_key) {
+ExchangeOutcome DecodeAnswer(std::string body, const char *response_key) {
   std::size_t tag_position = body.find(kResponseFrameTag);
   if (tag_position != std::string::npos) {
     return DecodeFramedAnswer(std::move(body), tag_position, response_key);

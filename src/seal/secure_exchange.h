@@ -29,14 +29,14 @@ ExchangeOutcome SecureExchange(HttpRequest &request);
 // The decoding half of the exchange, for a body received under
 // `response_key`: picks the framed or the document branch. The body is taken
 // over so that it can be let go as soon as it has served.
-ExchangeOutcome DecodeAnswer(std::string body, const std::string &response_key);
+ExchangeOutcome DecodeAnswer(std::string body, const char *response_key);
 
 // The framed branch; `tag_position` is where the tag was found in `body`.
 ExchangeOutcome DecodeFramedAnswer(std::string body, std::size_t tag_position,
-                                   const std::string &response_key);
+                                   const char *response_key);
 
 // The document branch.
-ExchangeOutcome DecodeDocumentAnswer(std::string body, const std::string &response_key);
+ExchangeOutcome DecodeDocumentAnswer(std::string body, const char *response_key);
 
 // How much signed data an answer may name per byte of its body. "order" may
 // name a field again and again: the bound lets an honest answer repeat its

@@ -11,13 +11,13 @@ constexpr std::size_t kLastStatusComma = 10;  // a status of at most 8 bytes
 
 }  // namespace
 
-bool ParseVerdict(const std::string &result, Verdict *verdict) {
+bool ParseVerdict(std::string_view result, Verdict *verdict) {
   if (result.size() < kShortestVerdict || result[1] != ',') return false;
   std::size_t comma = result.find(',', kStatusStart);
-  if (comma == std::string::npos || comma > kLastStatusComma) return false;
+  if (comma == std::string_view::npos || comma > kLastStatusComma) return false;
   verdict->status =
       static_cast<int>(ReadDecimal(result.data() + kStatusStart, result.data() + comma));
-  verdict->description = result.substr(comma + 1);
+  verdict->description.assign(result.substr(comma + 1));
   return true;
 }
 

@@ -4,17 +4,19 @@
 #ifndef KEL_SEAL_VERDICT_H_
 #define KEL_SEAL_VERDICT_H_
 
-#include <string>
+#include <string_view>
+
+#include "api/secure_wipe.h"
 
 namespace kel {
 
 struct Verdict {
   int status = 0;
-  std::string description;
+  SecretText description;  // server text, decrypted
 };
 
 // False when `result` is not in the verdict form.
-bool ParseVerdict(const std::string &result, Verdict *verdict);
+bool ParseVerdict(std::string_view result, Verdict *verdict);
 
 }  // namespace kel
 

@@ -1,6 +1,7 @@
 // Kel_VerifySeal: the server's verdict on a seal. The status number goes to
 // the host's integer and the description into the last-error text, where the
 // host reads it like a message.
+#include <string_view>
 #include <utility>
 
 #include "api/export_boundary.h"
@@ -28,7 +29,7 @@ int VerifySeal(const char *url, const char *name, const char *id, const char *ti
 
   const kel::ExchangeOutcome outcome = kel::SecureExchange(request);
   kel::Verdict verdict;
-  if (!outcome.ok() || !kel::ParseVerdict(outcome.result.c_str(), &verdict)) {
+  if (!outcome.ok() || !kel::ParseVerdict(std::string_view(outcome.result.c_str()), &verdict)) {
     kel::ReportError(kel::msg::kTransactionFailed);
     return 1;
   }

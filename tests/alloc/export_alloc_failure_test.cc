@@ -49,9 +49,14 @@ bool InjectFailure() {
   return false;
 }
 
+// Every block starts zeroed: what a block held for an earlier owner (libcurl
+// frees copies of the request, for one) can then never be taken for what the
+// library left in it, whatever blocks the allocator hands out again.
 void *Allocate(std::size_t size) noexcept {
   if (InjectFailure()) return nullptr;
-  return std::malloc(size != 0 ? size : 1);
+  void *block = std::malloc(size != 0 ? size : 1);
+  if (block != nullptr) std::memset(block, 0, malloc_usable_size(block));
+  return block;
 }
 
 void *AllocateAligned(std::size_t size, std::align_val_t alignment) noexcept {
@@ -59,7 +64,9 @@ void *AllocateAligned(std::size_t size, std::align_val_t alignment) noexcept {
   void *block = nullptr;
   std::size_t align = static_cast<std::size_t>(alignment);
   if (align < sizeof(void *)) align = sizeof(void *);
-  return posix_memalign(&block, align, size != 0 ? size : 1) == 0 ? block : nullptr;
+  if (posix_memalign(&block, align, size != 0 ? size : 1) != 0) return nullptr;
+  std::memset(block, 0, malloc_usable_size(block));
+  return block;
 }
 
 void *AllocateOrThrow(std::size_t size) {
@@ -75,7 +82,8 @@ void *AllocateAlignedOrThrow(std::size_t size, std::align_val_t alignment) {
 }
 
 // Secrets must not go back to the heap unwiped: while a marker is set, every
-// block the calling thread releases is searched for it first.
+// block the calling thread releases through operator delete (all of the
+// library's own memory) is searched for it first.
 thread_local const char *released_marker;
 thread_local int released_with_marker;
 
@@ -155,7 +163,10 @@ class ExportAllocFailure : public ::testing::Test {
     dir_ = new TempDir;
     WriteFile(*dir_ / "pubkey.key", FixtureFile("dev-only-document-server-key.pub"));
     TheModuleApp().LoadServerKey((*dir_ / "pubkey.key").c_str());
-    server_ = new server::SealServer(DevServerOptions((*dir_ / "records").string()));
+    server::SealServerOptions options = DevServerOptions((*dir_ / "records").string());
+    // A description long enough that the texts made from it grow on the heap.
+    options.registry.Add("S-L", {"Long Ltd", "0", "valid seal, " + std::string(200, 'd')});
+    server_ = new server::SealServer(options);
     ASSERT_TRUE(server_->Start());
     document_url_ = new std::string(server_->url());
     framed_url_ = new std::string(server_->url() + "x?format=framed");
@@ -385,20 +396,48 @@ int KESTRO_CALL MarkedKey(char *buffer, int count) {
   return 0;
 }
 
+// Every way an exchange can go, success and each failure: no block the
+// library gives back holds the response key or any decrypted text.
 TEST_F(ExportAllocFailure, NoResponseKeyOrPlaintextIsReleasedUnwiped) {
   const crypto::Provider marked = {MarkedKey,         AES_Encryption,  AES_Decryption,
                                    AES_Decryption_CH, ECDSA_Verify_CH, Ecc_Free};
   crypto::SetProviderForTesting(&marked);
-  // The key, and a tag that only the decrypted inner document holds.
-  for (const char *marker : {kMarkedKey, "</order>"}) {
-    for (const std::string *url : {document_url_, framed_url_}) {
+  const std::string base = server_->url() + "x?";
+  RefusingPort refusing;
+  const std::string closed = "http://127.0.0.1:" + std::to_string(refusing.port()) + "/x";
+  const std::string paths[] = {
+      *document_url_,
+      *framed_url_,
+      "http://127.0.0.1:80a/x",  // a port that names no server: nothing is sent
+      closed,
+      base + "fault=undecryptable-data",
+      base + "fault=inner-not-document",
+      base + "fault=bad-signature",
+      base + "fault=no-status-or-date",
+      base + "format=framed&fault=frame-undecryptable",
+      base + "format=framed&fault=frame-bad-signature",
+      base + "format=framed&fault=frame-no-inner-tag",
+      base + "format=framed&fault=frame-negative-signature-length",
+      base + "format=framed&fault=frame-long-signature-length",
+  };
+  // The key; a tag only the decrypted inner document holds; the seal's
+  // description, which only decrypted texts hold.
+  for (const char *marker : {kMarkedKey, "</order>", "valid seal"}) {
+    for (const std::string &url : paths) {
       released_with_marker = 0;
       released_marker = marker;
       int status = -1;
-      int rc = Kel_VerifySeal(url->c_str(), "Acme", "S-1", "t", 1, &status);
+      Kel_VerifySeal(url.c_str(), "Acme", "S-1", "t", 1, &status);
+      Kel_VerifySeal(url.c_str(), "Long Ltd", "S-L", "t", 1, &status);
+      char *result = nullptr;
+      Kel_SendSealRecord("alice", "S-1", "r", url.c_str(), &result);
+      char *time = nullptr;
+      char *signature = nullptr;
+      Kel_GetServerTime(&time, &signature, "c", url.c_str());
+      ClearLastError();  // the description goes, wiped
       released_marker = nullptr;
-      EXPECT_EQ(rc, 0) << *url;
-      EXPECT_EQ(released_with_marker, 0) << marker << " in " << *url;
+      EXPECT_EQ(released_with_marker, 0) << marker << " in " << url;
+      for (char *buffer : {result, time, signature}) Kel_ReleaseBuf(buffer);
     }
   }
   crypto::SetProviderForTesting(nullptr);

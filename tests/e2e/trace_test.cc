@@ -21,26 +21,6 @@ namespace kel::test {
 namespace {
 
 // A port on loopback that refuses connections: bound, never listening.
-class RefusingPort {
- public:
-  RefusingPort() : socket_(::socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (bind(socket_, reinterpret_cast<sockaddr *>(&address), size) == 0 &&
-        getsockname(socket_, reinterpret_cast<sockaddr *>(&address), &size) == 0) {
-      port_ = ntohs(address.sin_port);
-    }
-  }
-  ~RefusingPort() { close(socket_); }
-  int port() const { return port_; }
-
- private:
-  int socket_;
-  int port_ = 0;
-};
-
 std::vector<std::string> Lines(const std::string &text) {
   std::vector<std::string> lines;
   std::istringstream in(text);

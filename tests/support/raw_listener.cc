@@ -94,4 +94,17 @@ void EndAcceptedConnections(int port) {
   }
 }
 
+RefusingPort::RefusingPort() : socket_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  if (bind(socket_, reinterpret_cast<sockaddr *>(&address), size) == 0 &&
+      getsockname(socket_, reinterpret_cast<sockaddr *>(&address), &size) == 0) {
+    port_ = ntohs(address.sin_port);
+  }
+}
+
+RefusingPort::~RefusingPort() { close(socket_); }
+
 }  // namespace kel::test

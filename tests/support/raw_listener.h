@@ -35,6 +35,22 @@ class RawListener {
   std::vector<int> clients_;
 };
 
+// A loopback port that is bound but not listening: a connection to it is
+// refused at once, and no other program takes the port meanwhile.
+class RefusingPort {
+ public:
+  RefusingPort();
+  ~RefusingPort();
+  RefusingPort(const RefusingPort &) = delete;
+  RefusingPort &operator=(const RefusingPort &) = delete;
+
+  int port() const { return port_; }
+
+ private:
+  int socket_;
+  int port_ = 0;
+};
+
 // Shuts down the connections that a server of this process on `port` has
 // accepted. A client that keeps its connections (as the library does) would
 // otherwise hold up the server's stop: httplib waits for the next request on

@@ -49,8 +49,8 @@ FakeScript Script(FakeAction action, std::string content = "") {
 }
 
 TEST(DrawResponseKey, DrawsSixteenFreshCharacters) {
-  std::string first;
-  std::string second;
+  kel::SecretText first;
+  kel::SecretText second;
   ASSERT_TRUE(kel::crypto::DrawResponseKey(&first));
   ASSERT_TRUE(kel::crypto::DrawResponseKey(&second));
   EXPECT_EQ(first.size(), 16u);
@@ -64,7 +64,7 @@ TEST(DrawResponseKey, FailsWhenTheProviderFails) {
   for (const FakeScript &script :
        {Script(FakeAction::kThrow), Script(FakeAction::kNull), short_write}) {
     FakeProviderScope fake(script);
-    std::string key = "old";
+    kel::SecretText key = "old";
     EXPECT_FALSE(kel::crypto::DrawResponseKey(&key));
     EXPECT_EQ(key, "");
   }
@@ -73,7 +73,7 @@ TEST(DrawResponseKey, FailsWhenTheProviderFails) {
 TEST(DecryptText, DecryptsWhatTheServerSideEncrypts) {
   const char *key = "K3yOfSixteenChrs";
   std::string cipher = Take(AES_Encryption_CH(key, "<status>0</status>"));
-  std::string plain = "unchanged";
+  kel::SecretText plain = "unchanged";
   EXPECT_EQ(kel::crypto::DecryptText(key, cipher.c_str(), &plain), Outcome::kOk);
   EXPECT_EQ(plain, "<status>0</status>");
 
@@ -85,20 +85,20 @@ TEST(DecryptText, DecryptsWhatTheServerSideEncrypts) {
 TEST(DecryptText, CopiesUpToTheFirstZeroAndReleasesOnce) {
   {
     FakeProviderScope fake(Script(FakeAction::kResult, std::string("abc\0def", 7)));
-    std::string plain;
+    kel::SecretText plain;
     EXPECT_EQ(kel::crypto::DecryptText("k", "c", &plain), Outcome::kOk);
     EXPECT_EQ(plain, "abc");
     EXPECT_EQ(g_fake_record.released, 1);
   }
   {
     FakeProviderScope fake(Script(FakeAction::kThrow));
-    std::string plain = "unchanged";
+    kel::SecretText plain = "unchanged";
     EXPECT_EQ(kel::crypto::DecryptText("k", "c", &plain), Outcome::kRaised);
     EXPECT_EQ(plain, "unchanged");
   }
   {
     FakeProviderScope fake(Script(FakeAction::kNull));
-    std::string plain = "unchanged";
+    kel::SecretText plain = "unchanged";
     EXPECT_EQ(kel::crypto::DecryptText("k", "c", &plain), Outcome::kNoResult);
     EXPECT_EQ(plain, "unchanged");
   }

@@ -24,7 +24,7 @@ using test::CannedAnswer;
 using test::RecordingServer;
 
 RequestParam Param(const std::string &name, const std::string &value) {
-  return RequestParam{name, value};
+  return RequestParam{name, SecretText(value.data(), value.size())};
 }
 
 std::string Send(const std::string &url) { return HttpRequest(url.c_str(), true).Send(); }

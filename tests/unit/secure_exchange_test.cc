@@ -70,9 +70,10 @@ struct Decoded {
 };
 
 Decoded Decode(const std::string &body) {
-  ExchangeOutcome outcome = DecodeAnswer(body, kKey);
+  ExchangeOutcome outcome = DecodeAnswer(body, kKey.c_str());
   const char *message = ExchangeMessage(outcome.status);
-  return {outcome.status, outcome.result, outcome.signature, message != nullptr ? message : ""};
+  return {outcome.status, std::string(outcome.result.c_str(), outcome.result.size()),
+          outcome.signature, message != nullptr ? message : ""};
 }
 
 class SecureExchangeTest : public ::testing::Test {
