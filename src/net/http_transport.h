@@ -48,9 +48,20 @@ enum class TransportEnd {
   kAnswered,  // the answer ended: the server finished it, or a zero byte ended the text
 };
 
+// Where an exchange was when it ended: what a time limit cut short.
+enum class TransportPhase {
+  kNameLookup,
+  kConnect,  // on Windows also the name lookup and the TLS handshake
+  kTls,
+  kSend,
+  kWait,  // for the answer's first byte
+  kReceive,
+};
+
 // What one exchange gave.
 struct TransportResult {
   TransportEnd end = TransportEnd::kNotSent;
+  TransportPhase phase = TransportPhase::kNameLookup;
   std::string body;            // the answer's text as far as it arrived (BodyAccumulator)
   long status = 0;             // the HTTP status code; 0 when no response arrived
   std::uint64_t sent = 0;      // bytes of the request body sent

@@ -408,6 +408,9 @@ bool SetCommonOptions(CURL *handle, curl_slist *headers, bool secure) {
          // An empty proxy name turns off proxies, also those named in the environment.
          curl_easy_setopt(handle, CURLOPT_PROXY, "") == CURLE_OK &&
          curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+         // A name lookup still running at the deadline is left to finish on
+         // its own thread instead of holding the call past the deadline.
+         curl_easy_setopt(handle, CURLOPT_QUICK_EXIT, 1L) == CURLE_OK &&
          curl_easy_setopt(handle, CURLOPT_MAXCONNECTS, 1L) == CURLE_OK &&
          curl_easy_setopt(handle, CURLOPT_MAXAGE_CONN, kIdleSeconds) == CURLE_OK &&
          curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
@@ -436,9 +439,25 @@ std::unique_ptr<curl_slist, SlistDeleter> RequestHeaders() {
   return headers;
 }
 
+// How far a transfer got, from the times libcurl noted (0: not reached).
+TransportPhase PhaseReached(CURL *handle, bool secure, std::uint64_t body_size,
+                            std::uint64_t sent) {
+  curl_off_t lookup = 0, connect = 0, tls = 0, ready = 0, first_byte = 0;
+  curl_easy_getinfo(handle, CURLINFO_NAMELOOKUP_TIME_T, &lookup);
+  curl_easy_getinfo(handle, CURLINFO_CONNECT_TIME_T, &connect);
+  curl_easy_getinfo(handle, CURLINFO_APPCONNECT_TIME_T, &tls);
+  curl_easy_getinfo(handle, CURLINFO_PRETRANSFER_TIME_T, &ready);
+  curl_easy_getinfo(handle, CURLINFO_STARTTRANSFER_TIME_T, &first_byte);
+  if (first_byte > 0) return TransportPhase::kReceive;
+  if (ready > 0) return sent < body_size ? TransportPhase::kSend : TransportPhase::kWait;
+  if (connect > 0) return secure && tls == 0 ? TransportPhase::kTls : TransportPhase::kSend;
+  return lookup > 0 ? TransportPhase::kConnect : TransportPhase::kNameLookup;
+}
+
 // What a transfer that returned `result` saw, and how it ended.
-TransportResult Finished(CURL *handle, CURLcode result, const char *error_text,
-                         const StallWatch &stall_watch, BodyAccumulator *accumulator) {
+TransportResult Finished(CURL *handle, const TransportRequest &request, CURLcode result,
+                         const char *error_text, const StallWatch &stall_watch,
+                         BodyAccumulator *accumulator) {
   TransportResult outcome;
   long status = 0;
   curl_off_t uploaded = 0;
@@ -449,6 +468,7 @@ TransportResult Finished(CURL *handle, CURLcode result, const char *error_text,
     outcome.sent = static_cast<std::uint64_t>(uploaded);
   }
   outcome.received = accumulator->received();
+  outcome.phase = PhaseReached(handle, request.secure, request.content.size(), outcome.sent);
   if (accumulator->state() == BodyAccumulator::State::kTooLong) {
     return Ended(&outcome, TransportEnd::kTooLong, "the answer is longer than 16 MiB");
   }
@@ -555,7 +575,7 @@ TransportResult PerformExchange(const TransportRequest &request) {
   CURLcode result = curl_easy_perform(handle);
   lease.TransferReturned();
   if (sink.failure) std::rethrow_exception(sink.failure);
-  return Finished(handle, result, error_text, stall_watch, &accumulator);
+  return Finished(handle, request, result, error_text, stall_watch, &accumulator);
 }
 
 }  // namespace kel

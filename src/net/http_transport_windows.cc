@@ -191,6 +191,7 @@ TransportEnd SendRequest(HINTERNET http, const SecretText &content, const Limits
   if (LimitNextWait(http, limits) == 0) {
     return DeadlinePassed(outcome, "before the request was sent");
   }
+  outcome->phase = TransportPhase::kConnect;
   INTERNET_BUFFERSA headers = {};
   headers.dwStructSize = sizeof headers;
   headers.lpcszHeader = kContentType;
@@ -199,6 +200,7 @@ TransportEnd SendRequest(HINTERNET http, const SecretText &content, const Limits
   if (!HttpSendRequestExA(http, &headers, nullptr, 0, 0)) {
     return CallFailed(outcome, limits, TransportEnd::kFailed, "HttpSendRequestExA", GetLastError());
   }
+  outcome->phase = TransportPhase::kSend;
   while (outcome->sent < content.size()) {
     if (LimitNextWait(http, limits) == 0) {
       return DeadlinePassed(outcome, "while the request was sent");
@@ -217,6 +219,7 @@ TransportEnd SendRequest(HINTERNET http, const SecretText &content, const Limits
     }
     outcome->sent += written;
   }
+  outcome->phase = TransportPhase::kWait;
   const DWORD wait_ms = LimitNextWait(http, limits);
   if (wait_ms == 0) return DeadlinePassed(outcome, "before the answer arrived");
   const Clock::time_point waited_from = Clock::now();
@@ -254,6 +257,7 @@ TransportEnd AnswerEnded(HINTERNET http, const Limits &limits, const BodyAccumul
 TransportEnd ReadAnswer(HINTERNET http, const Limits &limits, BodyAccumulator *accumulator,
                         TransportResult *outcome) {
   char buffer[kReadSize];
+  outcome->phase = TransportPhase::kReceive;
   for (;;) {
     outcome->received = accumulator->received();
     // A broken read ends the answer where it broke.

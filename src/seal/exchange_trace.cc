@@ -8,6 +8,25 @@
 namespace kel {
 namespace {
 
+// The trace's name for where an exchange ran out of time.
+const char *PhaseToken(TransportPhase phase) {
+  switch (phase) {
+    case TransportPhase::kNameLookup:
+      return "name-lookup";
+    case TransportPhase::kConnect:
+      return "connect";
+    case TransportPhase::kTls:
+      return "tls";
+    case TransportPhase::kSend:
+      return "send";
+    case TransportPhase::kWait:
+      return "wait";
+    case TransportPhase::kReceive:
+      break;
+  }
+  return "receive";
+}
+
 // The scheme as the URL spells it; empty when the URL has none.
 std::string Scheme(const std::string &url) {
   std::size_t start = AuthorityStart(url);
@@ -53,6 +72,7 @@ void ExchangeTrace::Write(const HttpRequest &request,
         .Add("sent", transport.sent)
         .Add("received", transport.received)
         .Add("ms", static_cast<std::uint64_t>(ms < 0 ? 0 : ms));
+    if (transport.end == TransportEnd::kTimedOut) line.Add("timeout", PhaseToken(transport.phase));
     if (!transport.error.empty()) line.Add("error", transport.error);
     line.Write();
   } catch (const std::exception &) {

@@ -1,13 +1,17 @@
 // HttpRequest against a real HTTP server on loopback.
 #include "net/http_request.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <netdb.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <future>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -15,6 +19,21 @@
 #include "net/http_transport.h"
 #include "support/raw_listener.h"
 #include "support/recording_server.h"
+
+// A name whose lookup never ends: the resolver is held for far longer than
+// any deadline of these tests. Every other name is looked up as usual.
+constexpr char kUnresolvableHost[] = "resolver-never-answers.invalid";
+
+extern "C" int getaddrinfo(const char *node, const char *service, const addrinfo *hints,
+                           addrinfo **result) {
+  using Lookup = int (*)(const char *, const char *, const addrinfo *, addrinfo **);
+  static const auto real = reinterpret_cast<Lookup>(dlsym(RTLD_NEXT, "getaddrinfo"));
+  if (node != nullptr && std::strcmp(node, kUnresolvableHost) == 0) {
+    std::this_thread::sleep_for(std::chrono::seconds(20));
+    return EAI_AGAIN;
+  }
+  return real(node, service, hints, result);
+}
 
 namespace kel {
 namespace {
@@ -266,15 +285,28 @@ TEST(HttpRequestTest, TheTotalDeadlineEndsAnExchangeInAnyPhase) {
   server.SetAnswer("/silent", silent);
   test::RawListener unaccepting(0);
   ASSERT_TRUE(unaccepting.FillAcceptQueue());
-  for (const std::string &url : {server.Url("/trickle"), server.Url("/silent"),
-                                 "http://127.0.0.1:" + std::to_string(unaccepting.port()) + "/x"}) {
-    SCOPED_TRACE(url);
+  struct Row {
+    std::string url;
+    TransportPhase phase;  // where the deadline finds the exchange
+  };
+  for (const Row &row : {
+           Row{server.Url("/trickle"), TransportPhase::kReceive},
+           Row{server.Url("/silent"), TransportPhase::kWait},
+           Row{"http://127.0.0.1:" + std::to_string(unaccepting.port()) + "/x",
+               TransportPhase::kConnect},
+           // A resolver that never answers is not waited for either.
+           Row{std::string("http://") + kUnresolvableHost + "/x", TransportPhase::kNameLookup},
+       }) {
+    SCOPED_TRACE(row.url);
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Send(url), "");  // never the part of the trickle that arrived
+    HttpRequest request(row.url.c_str(), true);
+    EXPECT_EQ(request.Send(), "");  // never the part of the trickle that arrived
     auto took_ms =
         std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GE(took_ms, 1400);  // the deadline, not an earlier failure
     EXPECT_LT(took_ms, 8000);  // with room for a loaded machine
+    EXPECT_EQ(request.result().end, TransportEnd::kTimedOut);
+    EXPECT_EQ(request.result().phase, row.phase);
   }
 }
 
