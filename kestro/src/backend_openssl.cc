@@ -2,6 +2,7 @@
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
+#include <openssl/crypto.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/params.h>
@@ -16,6 +17,14 @@
 namespace kestro {
 namespace backend {
 namespace {
+
+// OpenSSL is initialised when this library is loaded, before any other user
+// in the process (libcurl) can, and without its exit handler: that handler
+// frees OpenSSL's state when the process exits, while another thread of the
+// host may still be inside a call that uses it. The process's end frees the
+// memory anyway. A host that initialised OpenSSL itself keeps its own choice.
+[[maybe_unused]] const bool openssl_ready =
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
 
 template <typename T, void (*Free)(T *)>
 struct Deleter {

@@ -25,6 +25,7 @@
 // cancelled) is closed rather than returned.
 #include <curl/curl.h>
 #include <pthread.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
@@ -399,6 +400,13 @@ TransportResult Ended(TransportResult *outcome, TransportEnd end, const std::str
   return std::move(*outcome);
 }
 
+// Every socket is created close-on-exec, in the same call: a program that
+// the host starts (with fork and exec, or system()) must not inherit the
+// library's kept connections, and another thread may fork at any moment.
+curl_socket_t OpenSocket(void *, curlsocktype, curl_sockaddr *address) noexcept {
+  return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
 // Options that stay the same for every exchange, and the headers.
 bool SetCommonOptions(CURL *handle, curl_slist *headers, bool secure) {
   return curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, secure ? "https" : "http") == CURLE_OK &&
@@ -408,6 +416,7 @@ bool SetCommonOptions(CURL *handle, curl_slist *headers, bool secure) {
          // An empty proxy name turns off proxies, also those named in the environment.
          curl_easy_setopt(handle, CURLOPT_PROXY, "") == CURLE_OK &&
          curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+         curl_easy_setopt(handle, CURLOPT_OPENSOCKETFUNCTION, OpenSocket) == CURLE_OK &&
          // A name lookup still running at the deadline is left to finish on
          // its own thread instead of holding the call past the deadline.
          curl_easy_setopt(handle, CURLOPT_QUICK_EXIT, 1L) == CURLE_OK &&

@@ -4,6 +4,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <memory>
 #include <regex>
@@ -13,6 +14,7 @@
 
 #include "seal_server_fixture.h"
 #include "support/answer_dropping_proxy.h"
+#include "support/child_process.h"
 #include "support/recording_server.h"
 
 namespace kel::test {
@@ -161,6 +163,53 @@ TEST_F(Transactions, ARequestReachesTheServerAtMostOnce) {
     EXPECT_EQ(records.find(line, first + 1), std::string::npos) << records;
   }
   EXPECT_EQ(proxy.forwarded(), 2 * kCalls);
+}
+
+// Sets an environment variable for the children a test starts.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char *name, const char *value) : name_(name) {
+    const char *previous = std::getenv(name);
+    had_ = previous != nullptr;
+    if (had_) previous_ = previous;
+    setenv(name, value, 1);
+  }
+  ~ScopedEnvironment() {
+    if (had_) {
+      setenv(name_, previous_.c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+ private:
+  const char *name_;
+  bool had_ = false;
+  std::string previous_;
+};
+
+// A host that exits while another of its threads is inside a call: the
+// process ends cleanly, whatever the call was doing at that moment.
+TEST_F(Transactions, AHostThatExitsDuringACallEndsCleanly) {
+  // Leaks of the thread cut off by exit() are no finding here.
+  ScopedEnvironment no_leak_check("ASAN_OPTIONS", "detect_leaks=0");
+  std::string url = Url("format=framed");
+  int crashed = 0;
+  for (int run = 0; run < 100; ++run) {
+    // Exits at every point of a call: name resolution to decryption.
+    std::string delay_us = std::to_string(500 + run * 150);
+    ChildResult result = RunChild(KEL_HOST_PROBE, {"exit", KEL_LIBRARY, url, delay_us}, dir_.path());
+    if (result.exit_code != 0) ++crashed;
+  }
+  EXPECT_EQ(crashed, 0);
+}
+
+// A program the host starts does not inherit the library's kept connections.
+TEST_F(Transactions, ProgramsTheHostStartsInheritNoConnection) {
+  ChildResult result =
+      RunChild(KEL_HOST_PROBE, {"inherit", KEL_LIBRARY, Url("format=framed")}, dir_.path());
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.output, "connections 1 inherited 0\n");
 }
 
 TEST_F(Transactions, SendSealRecordWithoutAnOutputSendsNothing) {
