@@ -128,6 +128,7 @@ class LoopbackServer {
 
 struct Outcome {
   kel::TransportEnd end = kel::TransportEnd::kNotSent;
+  kel::TransportPhase phase = kel::TransportPhase::kNameLookup;
   std::string body;
   ULONGLONG took_ms = 0;
 };
@@ -149,6 +150,7 @@ Outcome Exchange(const Answer &answer) {
   Outcome outcome;
   kel::TransportResult result = kel::PerformExchange(request);
   outcome.end = result.end;
+  outcome.phase = result.phase;
   outcome.body = result.body;
   outcome.took_ms = GetTickCount64() - start;
   kel::SetTransportTimeoutsForTesting(previous);
@@ -191,6 +193,7 @@ int main() {
     answer.pause_ms = 300;
     Outcome outcome = Exchange(answer);
     CHECK(outcome.end == kel::TransportEnd::kTimedOut);
+    CHECK(outcome.phase == kel::TransportPhase::kReceive);
     CHECK(outcome.took_ms >= kEarliestMs);
     CHECK(outcome.took_ms < kLatestMs);
     ReportTime(outcome);
@@ -201,6 +204,7 @@ int main() {
     answer.silent = true;
     Outcome outcome = Exchange(answer);
     CHECK(outcome.end == kel::TransportEnd::kTimedOut);
+    CHECK(outcome.phase == kel::TransportPhase::kWait);
     CHECK(outcome.took_ms >= kEarliestMs);
     CHECK(outcome.took_ms < kLatestMs);
     ReportTime(outcome);
