@@ -11,7 +11,7 @@ start_seal_server() {
   server_pid=$!
   server_url=""
   for _ in $(seq 100); do
-    server_url=$(sed -n 's/^listening on //p' "$out")
+    server_url=$(sed -n 's/^listening on //p' "$out" 2>/dev/null || true)
     [[ -n "$server_url" ]] && return 0
     kill -0 "$server_pid" 2>/dev/null || break
     sleep 0.1

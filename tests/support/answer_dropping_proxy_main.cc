@@ -2,6 +2,8 @@
 // in-process (the Windows test programs under Wine):
 //   kel-answer-dropping-proxy --upstream-port PORT [--drop-answer N]
 // Prints "listening on URL" once it listens and runs until it is killed.
+// Other options are passed over, so scripts can start it as they start the
+// reference server.
 #include <unistd.h>
 
 #include <cstdio>
