@@ -7,8 +7,7 @@
 // gives back (when it grows, shrinks or ends) is cleared first by its
 // allocator, and its destructor clears the bytes it keeps inside the object
 // itself (a short text is stored there, not on the heap). No path through
-// the code can forget a wipe; the plain-string helpers below remain for the
-// few texts that are not secret by type.
+// the code can forget a wipe.
 #ifndef KEL_API_SECURE_WIPE_H_
 #define KEL_API_SECURE_WIPE_H_
 
@@ -59,22 +58,6 @@ class SecretText : public WipedString {
   // Clears every byte the text holds, its spare capacity included, and
   // empties it; the block stays allocated.
   void Wipe() noexcept;
-};
-
-// Zeroes the whole block of `text`, its spare capacity included (left over
-// from earlier, longer contents), and empties it. The block stays allocated.
-void WipeText(std::string *text) noexcept;
-
-// Wipes a text when the scope that holds it ends, on every way out.
-class ScopedWipe {
- public:
-  explicit ScopedWipe(std::string *text) : text_(text) {}
-  ~ScopedWipe() { WipeText(text_); }
-  ScopedWipe(const ScopedWipe &) = delete;
-  ScopedWipe &operator=(const ScopedWipe &) = delete;
-
- private:
-  std::string *text_;
 };
 
 }  // namespace kel
