@@ -100,6 +100,11 @@ TransportTimeouts CurrentTransportTimeouts();
 // previous ones. Not synchronised with exchanges in flight.
 TransportTimeouts SetTransportTimeoutsForTesting(TransportTimeouts timeouts);
 
+// For tests only: the shipped time-outs, each divided by `divisor`, so that
+// a test can check the shipped values without waiting for them. Returns the
+// previous ones.
+TransportTimeouts ScaleTransportTimeoutsForTesting(long divisor);
+
 // For tests only, and only in the POSIX transport: later https exchanges
 // trust the CA certificates in this PEM file, and no others; an empty path
 // returns to the system's store. The shipped library never calls it; only

@@ -21,4 +21,13 @@ TransportTimeouts SetTransportTimeoutsForTesting(TransportTimeouts timeouts) {
           total_ms.exchange(timeouts.total_ms)};
 }
 
+TransportTimeouts ScaleTransportTimeoutsForTesting(long divisor) {
+  // The stall limit counts whole seconds: it is rounded up, never to 0.
+  TransportTimeouts scaled = kDefaultTransportTimeouts;
+  scaled.connect_ms /= divisor;
+  scaled.total_ms /= divisor;
+  scaled.stall_seconds = (scaled.stall_seconds + divisor - 1) / divisor;
+  return SetTransportTimeoutsForTesting(scaled);
+}
+
 }  // namespace kel

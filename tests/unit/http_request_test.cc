@@ -313,23 +313,75 @@ TEST(HttpRequestTest, TheTotalDeadlineEndsAnExchangeInAnyPhase) {
 // ---- connections kept between exchanges -------------------------------------
 
 // Exchanges with a server go over one connection, whichever other servers
-// the library talks to in between; with reuse switched off (the benchmark's
-// fresh-connection figure), each opens its own.
+// the library talks to in between, up to as many servers as the pool keeps
+// connections for; with reuse switched off (the benchmark's fresh-connection
+// figure), each opens its own.
 TEST(HttpRequestTest, ExchangesWithAServerShareItsConnection) {
-  RecordingServer first;
-  RecordingServer second;
+  RecordingServer servers[4];  // as many as the pool keeps idle
   for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(Send(first.Url("/x")), "ok");
-    EXPECT_EQ(Send(second.Url("/x")), "ok");
+    for (RecordingServer &server : servers) EXPECT_EQ(Send(server.Url("/x")), "ok");
   }
+  for (RecordingServer &server : servers) EXPECT_EQ(server.Connections(), 1u);
+
+  // A kept handle starts from scratch: a GET after a POST on the same
+  // connection carries nothing of the POST.
+  RecordingServer &first = servers[0];
+  HttpRequest get(first.Url("/get").c_str(), false);
+  EXPECT_EQ(get.Send(), "ok");
+  EXPECT_EQ(first.Requests().back().method, "GET");
+  EXPECT_EQ(first.Requests().back().body, "");
   EXPECT_EQ(first.Connections(), 1u);
-  EXPECT_EQ(second.Connections(), 1u);
 
   bool reuse = SetTransportReuseForTesting(false);
   EXPECT_EQ(Send(first.Url("/x")), "ok");
   EXPECT_EQ(Send(first.Url("/x")), "ok");
   SetTransportReuseForTesting(reuse);
   EXPECT_EQ(first.Connections(), 3u);
+}
+
+// The shipped limits, at a sixtieth of their length: the total deadline
+// (120 s) ends an answer that trickles without ever stalling, the stall
+// limit (60 s) one that sends a little and then goes silent, the connect
+// limit (60 s) a connection that is never accepted.
+TEST(HttpRequestTest, TheShippedLimitsHold) {
+  const int kScale = 60;  // the stall limit counts whole seconds
+  TransportTimeouts previous = ScaleTransportTimeoutsForTesting(kScale);
+  CannedAnswer trickle;
+  trickle.body = Pattern(100);
+  trickle.piece_sizes = {1};
+  trickle.pause = milliseconds(300);
+  CannedAnswer goes_silent;
+  goes_silent.body = Pattern(100);
+  goes_silent.piece_sizes = {5};
+  goes_silent.pause = milliseconds(30000);
+  RecordingServer server;
+  server.SetAnswer("/trickle", trickle);
+  server.SetAnswer("/silent", goes_silent);
+  test::RawListener unaccepting(0);
+  ASSERT_TRUE(unaccepting.FillAcceptQueue());
+  struct Row {
+    std::string url;
+    long limit_ms;  // the shipped limit that must end it
+  };
+  for (const Row &row : {
+           Row{server.Url("/trickle"), kDefaultTransportTimeouts.total_ms / kScale},
+           Row{server.Url("/silent"), kDefaultTransportTimeouts.stall_seconds * 1000 / kScale},
+           Row{"http://127.0.0.1:" + std::to_string(unaccepting.port()) + "/x",
+               kDefaultTransportTimeouts.connect_ms / kScale},
+       }) {
+    SCOPED_TRACE(row.url);
+    auto start = std::chrono::steady_clock::now();
+    HttpRequest request(row.url.c_str(), true);
+    EXPECT_EQ(request.Send(), "");
+    auto took_ms =
+        std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(request.result().end, TransportEnd::kTimedOut);
+    EXPECT_GE(took_ms, row.limit_ms - 100);
+    // Room for a loaded machine, but less than a limit 1.5 times as long
+    // (or the next limit) would give.
+    EXPECT_LT(took_ms, row.limit_ms * 7 / 5);
+  }
+  SetTransportTimeoutsForTesting(previous);
 }
 
 // An exchange that fails or stops reading early leaves its connection
