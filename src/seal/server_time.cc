@@ -70,7 +70,10 @@ int GetServerTime(char **time, char **signature, const char *content, const char
       return 1;
     }
     char *block = kel::NewHostBuffer(kel::LocalTimeText());
-    if (block == nullptr) return 1;
+    if (block == nullptr) {
+      kel::ReportError(kel::msg::kTransactionFailed);
+      return 1;
+    }
     *time = block;
     return 0;
   }
