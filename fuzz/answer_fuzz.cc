@@ -114,6 +114,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   if (size == 0) return 0;
   std::string body(reinterpret_cast<const char *>(data + 1), size - 1);
   if ((data[0] & 1) != 0 && !BodyFromTemplate(fixture, std::string(body), &body)) return -1;
-  (void)kel::DecodeAnswer(body, kKey);
+  (void)kel::DecodeAnswer(body, kKey.c_str());
   return 0;
 }
