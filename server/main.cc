@@ -184,10 +184,16 @@ int main(int argc, char **argv) {
     }
     options.registry.Add(id, {name, "0", "valid seal"});
   }
+  std::size_t cut = 0;
   if (!kel::server::RecordLog(options.records_path, options.encoding, false)
-           .CheckExisting(&error)) {
+           .PrepareExisting(&cut, &error)) {
     std::cerr << error << "\n";
     return kUsageError;
+  }
+  if (cut != 0) {
+    std::cerr << "the record log " << options.records_path << " ended in a record never confirmed ("
+              << cut << " bytes without a line end, left by a server that was stopped while "
+              << "writing it): cut off\n";
   }
 
   kel::server::SealServer server(std::move(options));

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <fstream>
-#include <iterator>
 #include <system_error>
 #include <vector>
 
@@ -117,15 +116,28 @@ void RecordLog::Freeze() {
   mutex_.lock();
 }
 
-bool RecordLog::CheckExisting(std::string *error) const {
-  if (path_.empty() || encoding_ != TextEncoding::kUtf8) return true;
+bool RecordLog::PrepareExisting(std::size_t *cut, std::string *error) const {
+  *cut = 0;
+  if (path_.empty()) return true;
   // Only a file holds records to keep (/dev/null, say, holds none).
   struct stat file {};
   if (stat(path_.c_str(), &file) != 0 || !S_ISREG(file.st_mode)) return true;
   std::ifstream in(path_, std::ios::binary);
   if (!in) return true;  // Append reports what is wrong
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (IsUtf8(text)) return true;
+  std::string text(static_cast<std::size_t>(file.st_size), '\0');
+  text.resize(static_cast<std::size_t>(in.read(&text[0], file.st_size).gcount()));
+  in.close();
+  std::size_t whole = text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1;
+  if (whole < text.size()) {
+    if (truncate(path_.c_str(), static_cast<off_t>(whole)) != 0) {
+      *error = "cannot cut the unfinished last line of the record log " + path_ + ": " +
+               ErrnoText(errno);
+      return false;
+    }
+    *cut = text.size() - whole;
+    text.resize(whole);
+  }
+  if (encoding_ != TextEncoding::kUtf8 || IsUtf8(text)) return true;
   *error = "the record log " + path_ +
            " holds text that is not UTF-8; start with --encoding gbk to append to it";
   return false;

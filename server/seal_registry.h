@@ -10,6 +10,7 @@
 #ifndef KEL_SERVER_SEAL_REGISTRY_H_
 #define KEL_SERVER_SEAL_REGISTRY_H_
 
+#include <cstddef>
 #include <map>
 #include <mutex>
 #include <string>
@@ -68,10 +69,13 @@ class RecordLog {
   // requests.
   void Freeze();
 
-  // False (with `error` set) when the file exists but holds text that is not
-  // valid in the log's encoding: records in another encoding would be
-  // appended to it.
-  bool CheckExisting(std::string *error) const;
+  // Readies an existing file for appending, at start-up. A last line without
+  // its line end was being written when the server stopped (killed, say) and
+  // was never confirmed to the client: it is cut off, and `cut` says how many
+  // bytes that took (0 when none). Then false (with `error` set) when the
+  // file holds text that is not valid in the log's encoding, since records in
+  // another encoding would be appended to it.
+  bool PrepareExisting(std::size_t *cut, std::string *error) const;
 
  private:
   std::string path_;

@@ -171,10 +171,12 @@ TEST(ReferenceServerStart, IPv6UrlsHaveBrackets) {
   EXPECT_EQ(status, 0);
 }
 
-// kel-seal-server started as a process; its URL once it listens.
+// kel-seal-server started as a process; its URL once it listens, and what
+// it printed before (standard error included).
 struct ServerProcess {
   pid_t pid = -1;
   std::string url;
+  std::string output;
 };
 
 // Started through /bin/sh, so that a valgrind run of the tests leaves the
@@ -191,6 +193,7 @@ ServerProcess SpawnServer(const std::vector<std::string> &arguments) {
   process.pid = fork();
   if (process.pid == 0) {
     dup2(out[1], STDOUT_FILENO);
+    dup2(out[1], STDERR_FILENO);
     close(out[0]);
     close(out[1]);
     execv("/bin/sh", argv.data());
@@ -200,17 +203,38 @@ ServerProcess SpawnServer(const std::vector<std::string> &arguments) {
   std::string line;
   char c = 0;
   pollfd poll_fd{out[0], POLLIN, 0};
-  while (poll(&poll_fd, 1, 20000) == 1 && read(out[0], &c, 1) == 1 && c != '\n') line += c;
+  while (poll(&poll_fd, 1, 20000) == 1 && read(out[0], &c, 1) == 1) {
+    if (c != '\n') {
+      line += c;
+    } else if (line.rfind("listening on ", 0) == 0) {
+      process.url = line.substr(13);
+      break;
+    } else {
+      process.output += line + '\n';
+      line.clear();
+    }
+  }
   close(out[0]);
-  if (line.rfind("listening on ", 0) == 0) process.url = line.substr(13);
   return process;
+}
+
+// Stops a server process as an operator does; its exit status.
+int StopServer(const ServerProcess &server, int signal_number = SIGTERM) {
+  kill(server.pid, signal_number);
+  int status = -1;
+  waitpid(server.pid, &status, 0);
+  return status;
+}
+
+int PortOf(const ServerProcess &server) {
+  return std::stoi(server.url.substr(server.url.rfind(':') + 1));
 }
 
 TEST(ReferenceServerStop, SigtermEndsItWithinASecondWhileRequestsAreInFlight) {
   const std::string key = std::string(KEL_FIXTURES_DIR) + "/dev-only-document-server-key.pem";
   ServerProcess server = SpawnServer({"--key", key, "--test-hooks"});
   ASSERT_FALSE(server.url.empty());
-  int port = std::stoi(server.url.substr(server.url.rfind(':') + 1));
+  int port = PortOf(server);
   // A client that never finishes its request, and one whose answer waits.
   RawConnection slow(port);
   slow.Send("POST /x HTTP/1.1\r\nHost: 127.0.0.1\r\n");
@@ -221,9 +245,7 @@ TEST(ReferenceServerStop, SigtermEndsItWithinASecondWhileRequestsAreInFlight) {
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
 
   auto start = Clock::now();
-  kill(server.pid, SIGTERM);
-  int status = -1;
-  waitpid(server.pid, &status, 0);
+  int status = StopServer(server);
   double took = SecondsSince(start);
   delayed.join();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
@@ -298,6 +320,81 @@ TEST(ReferenceServerRecords, RecordedIsAnsweredOnlyForARecordThatWasWritten) {
       EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 2);
     }
   }
+}
+
+// A record is whole in the log or absent: a line cut short when the server
+// was killed was never confirmed, and the next start removes it, even where
+// the cut split a UTF-8 character.
+TEST(ReferenceServerRecords, ALineCutShortByAKillIsRemovedAtTheNextStart) {
+  TempDir dir;
+  const std::string key = std::string(KEL_FIXTURES_DIR) + "/dev-only-document-server-key.pem";
+  const std::string records = (dir / "records").string();
+  const std::string whole = std::string("2026-01-01 00:00:00\tu\tS-1\t") + kNameUtf8 + "\n";
+  // Appends one small record through a server on the log, then stops it;
+  // what the server printed before it listened.
+  auto append_one = [&] {
+    ServerProcess server = SpawnServer({"--key", key, "--records", records});
+    EXPECT_FALSE(server.url.empty()) << server.output;
+    if (server.url.empty()) return server.output;
+    auto answer = httplib::Client("127.0.0.1", PortOf(server))
+                      .Post("/x", "username=last&sealid=S-1&enc=0123456789abcdef",
+                            "application/x-www-form-urlencoded");
+    EXPECT_TRUE(answer && answer->status == 200);
+    StopServer(server);
+    return server.output;
+  };
+  // Every line a record of four fields, the last one the record just sent.
+  auto expect_whole_records = [&] {
+    std::string text = ReadFile(records);
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.back(), '\n');
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+      std::string line = text.substr(start, end - start);
+      EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 3) << line.substr(0, 80);
+    }
+    EXPECT_NE(text.rfind("\tlast\tS-1\t\n"), std::string::npos);
+  };
+
+  struct Row {
+    const char *what;
+    std::string partial;
+  };
+  const Row rows[] = {
+      {"an ASCII line", "2026-01-01 00:00:01\tu\tS-1\taaaa"},
+      {"a UTF-8 character cut in two", std::string("2026-01-01 00:00:01\tu\tS-1\t") + kNameUtf8[0]},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    WriteFile(records, whole + row.partial);
+    std::string output = append_one();
+    EXPECT_NE(output.find(std::to_string(row.partial.size()) + " bytes"), std::string::npos)
+        << output;
+    EXPECT_EQ(ReadFile(records).substr(0, whole.size() + 1), whole + "2");
+    expect_whole_records();
+  }
+
+  // Killed while it appends records of 4 MB.
+  fs::remove(records);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    ServerProcess server = SpawnServer({"--key", key, "--records", records});
+    ASSERT_FALSE(server.url.empty()) << server.output;
+    const std::string body = "username=u&sealid=S-1&enc=0123456789abcdef&remark=" +
+                             std::string(4000000, static_cast<char>('a' + attempt));
+    std::vector<std::thread> senders;
+    for (int i = 0; i < 4; ++i) {
+      senders.emplace_back([&] {
+        httplib::Client client("127.0.0.1", PortOf(server));
+        while (client.Post("/x", body, "application/x-www-form-urlencoded")) {
+        }
+      });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300 + 70 * attempt));
+    StopServer(server, SIGKILL);
+    for (auto &sender : senders) sender.join();
+  }
+  append_one();
+  expect_whole_records();
 }
 
 // ---- Text encodings ----------------------------------------------------------
