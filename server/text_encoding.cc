@@ -41,6 +41,14 @@ class Converter {
   iconv_t cd_;
 };
 
+// `byte` as \xHH.
+void AppendHexEscape(unsigned char byte, std::string *out) {
+  static const char kHex[] = "0123456789ABCDEF";
+  *out += "\\x";
+  *out += kHex[byte >> 4];
+  *out += kHex[byte & 15];
+}
+
 bool IsGbkLead(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
 bool IsGbkTrail(unsigned char byte) { return byte >= 0x40 && byte <= 0xFE && byte != 0x7F; }
 
@@ -73,7 +81,6 @@ bool ToGbk(const std::string &text, TextEncoding from, std::string *gbk) {
 }
 
 std::string FieldFromGbk(const std::string &gbk, TextEncoding to) {
-  static const char kHex[] = "0123456789ABCDEF";
   Converter to_utf8("UTF-8", "GBK");
   std::string field;
   for (std::size_t i = 0; i < gbk.size();) {
@@ -93,7 +100,13 @@ std::string FieldFromGbk(const std::string &gbk, TextEncoding to) {
           field += "\\\\";
           break;
         default:
-          field += static_cast<char>(byte);
+          // Other control bytes would reach the terminal of whoever reads
+          // the log (an escape sequence, a bell).
+          if (byte < 0x20 || byte == 0x7F) {
+            AppendHexEscape(byte, &field);
+          } else {
+            field += static_cast<char>(byte);
+          }
       }
       ++i;
       continue;
@@ -112,9 +125,7 @@ std::string FieldFromGbk(const std::string &gbk, TextEncoding to) {
     if (to == TextEncoding::kGbk) {
       field += static_cast<char>(byte);
     } else {
-      field += "\\x";
-      field += kHex[byte >> 4];
-      field += kHex[byte & 15];
+      AppendHexEscape(byte, &field);
     }
     ++i;
   }

@@ -19,7 +19,9 @@ bool ParseEncoding(const std::string &name, TextEncoding *encoding);
 bool ToGbk(const std::string &text, TextEncoding from, std::string *gbk);
 
 // GBK `text` written in `to` as one field of a tab-separated line: tabs,
-// line ends and backslashes become \t, \n, \r and \\. Only single-byte
+// line ends and backslashes become \t, \n, \r and \\, and every other
+// control byte (0x00 to 0x1F, and 0x7F) \xHH, so that nothing a client sent
+// acts on the terminal of an operator reading the log. Only single-byte
 // characters are escaped, never the second byte of a GBK character (which
 // may be 0x5C, the backslash). In UTF-8, a byte that starts no valid GBK
 // character is written as \xHH, so that nothing a client sent is lost or

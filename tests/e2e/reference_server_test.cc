@@ -410,6 +410,9 @@ TEST(ReferenceServerEncoding, RecordFieldsAreWrittenInTheLogsEncoding) {
       {TextEncoding::kUtf8, kNameGbk, kNameUtf8},
       {TextEncoding::kGbk, kNameGbk, kNameGbk},
       {TextEncoding::kUtf8, "a\tb\\c\r\n", "a\\tb\\\\c\\r\\n"},
+      // Other control bytes never reach a terminal that shows the log.
+      {TextEncoding::kUtf8, std::string("\x1B[2J\a\0\v\x7F~", 9), "\\x1B[2J\\x07\\x00\\x0B\\x7F~"},
+      {TextEncoding::kGbk, "\x1B]0;t\x07\x01", "\\x1B]0;t\\x07\\x01"},
       // A byte that starts no GBK character is kept, visibly.
       {TextEncoding::kUtf8, "x\xFF\x81", "x\\xFF\\x81"},
       {TextEncoding::kGbk, "x\xFF", "x\xFF"},
