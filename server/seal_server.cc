@@ -3,6 +3,7 @@
 #include <httplib.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -158,6 +159,11 @@ SealServer::Answer SealServer::Refusal(int status, std::string text) {
   return answer;
 }
 
+SealServer::Answer SealServer::TooManyParameters() {
+  return Refusal(400, "more than " + std::to_string(kMaxParameters) +
+                          " parameters (a transaction takes at most six)");
+}
+
 std::vector<FaultInfo> Faults() {
   std::vector<FaultInfo> faults = AnswerFaults();
   faults.push_back({"empty-body", "status 200 and no body at all"});
@@ -218,7 +224,8 @@ SealServer::SealServer(SealServerOptions options)
     std::multimap<std::string, std::string> params = request.params;
     if (request.is_multipart_form_data()) {
       response.set_header("Connection", "close");
-      Serve(received(request, ""), params, 415, &response);
+      Answer refusal = Refusal(415, "the request body is no form (multipart bodies are not read)");
+      Serve(received(request, ""), params, &refusal, &response);
       return;
     }
     std::string body;
@@ -241,15 +248,28 @@ SealServer::SealServer(SealServerOptions options)
       response.set_content("incomplete request body", "text/plain");
       return;
     }
-    if (too_long) response.set_header("Connection", "close");
-    if (request.get_header_value("Content-Type").rfind("application/x-www-form-urlencoded", 0) ==
-        0) {
+    Answer refusal;
+    bool form =
+        request.get_header_value("Content-Type").rfind("application/x-www-form-urlencoded", 0) == 0;
+    if (too_long) {
+      response.set_header("Connection", "close");
+      refusal = Refusal(
+          413, "the request body is larger than " + std::to_string(kMaxRequestBody) + " bytes");
+    } else if (form && params.size() + 1 +
+                               static_cast<std::size_t>(std::count(body.begin(), body.end(), '&')) >
+                           kMaxParameters) {
+      // Counted before the form is parsed, which would cost far more.
+      refusal = TooManyParameters();
+    } else if (form) {
       httplib::detail::parse_query_text(body, params);
     }
-    Serve(received(request, std::move(body)), params, too_long ? 413 : 0, &response);
+    Serve(received(request, std::move(body)), params, refusal.status != 200 ? &refusal : nullptr,
+          &response);
   });
   http_->Get(".*", [this, received](const httplib::Request &request, httplib::Response &response) {
-    Serve(received(request, request.body), request.params, 0, &response);
+    Answer refusal = TooManyParameters();
+    Serve(received(request, request.body), request.params,
+          request.params.size() > kMaxParameters ? &refusal : nullptr, &response);
   });
 }
 
@@ -323,22 +343,14 @@ std::vector<ReceivedRequest> SealServer::Received() const {
 }
 
 void SealServer::Serve(const ReceivedRequest &request,
-                       const std::multimap<std::string, std::string> &params, int refusal,
+                       const std::multimap<std::string, std::string> &params, const Answer *refusal,
                        httplib::Response *response) {
   if (options_.kept_requests > 0) {
     std::lock_guard<std::mutex> lock(received_mutex_);
     received_.push_back(request);
     if (received_.size() > options_.kept_requests) received_.pop_front();
   }
-  Answer answer;
-  if (refusal == 413) {
-    answer = Refusal(
-        413, "the request body is larger than " + std::to_string(kMaxRequestBody) + " bytes");
-  } else if (refusal != 0) {
-    answer = Refusal(refusal, "the request body is no form (multipart bodies are not read)");
-  } else {
-    answer = Respond(params);
-  }
+  Answer answer = refusal != nullptr ? *refusal : Respond(params);
   Log(request, params, answer);
   response->status = answer.status;
   if (answer.close_early) {

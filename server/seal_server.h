@@ -43,6 +43,11 @@ namespace kel::server {
 constexpr long kMaxDelayMs = 30 * 1000;
 // The largest request body read; a longer one is answered 413.
 constexpr std::size_t kMaxRequestBody = 4 * 1024 * 1024;
+// The most parameters a request may have, query and form together; more
+// are answered 400. A transaction takes at most six, the test hooks four
+// more: the cap keeps a form of many empty parameters from costing the
+// server many times its size.
+constexpr std::size_t kMaxParameters = 32;
 
 struct SealServerOptions {
   std::string host = "127.0.0.1";  // a name, an IPv4 or an IPv6 address
@@ -109,10 +114,10 @@ class SealServer {
   struct Answer;
   // An answer that is no seal answer: an HTTP error with a text saying why.
   static Answer Refusal(int status, std::string text);
-  // Answers `request`, or refuses it with the HTTP status `refusal` (the
-  // body was not read) when that is not 0.
+  static Answer TooManyParameters();
+  // Answers `request`, or gives it `refusal` when that is set.
   void Serve(const ReceivedRequest &request, const std::multimap<std::string, std::string> &params,
-             int refusal, httplib::Response *response);
+             const Answer *refusal, httplib::Response *response);
   Answer Respond(const std::multimap<std::string, std::string> &params);
   bool Delay(long milliseconds);
   void Log(const ReceivedRequest &request, const std::multimap<std::string, std::string> &params,

@@ -477,18 +477,40 @@ TEST(ReferenceServerLimits, KeepsOnlyTheRequestsATestAsksFor) {
   }
 }
 
-TEST(ReferenceServerLimits, BodiesPastTheLimitGetA413ThatSaysSo) {
+// Requests past the limits are refused with a text that says why, before
+// they cost the server much: a body past 4 MiB, more parameters than any
+// transaction takes (a flood of empty ones included).
+TEST(ReferenceServerLimits, RequestsPastTheLimitsAreRefusedWithAReason) {
   server::SealServer server(DevServerOptions(""));
   ASSERT_TRUE(server.Start());
-  auto answer =
-      Post(server, "/x", kVerifyBody + "&remark=" + std::string(server::kMaxRequestBody, 'a'));
-  ASSERT_TRUE(answer);
-  EXPECT_EQ(answer->status, 413);
-  EXPECT_NE(answer->body.find("larger than"), std::string::npos);
-  // A form of 1 MiB is read.
-  answer = Post(server, "/x", kVerifyBody + "&remark=" + std::string(1 << 20, 'a'));
-  ASSERT_TRUE(answer);
-  EXPECT_EQ(answer->status, 200);
+  std::string many_in_query = "/x?";
+  for (int i = 0; i < 33; ++i) many_in_query += "p" + std::to_string(i) + "=&";
+  struct Row {
+    const char *what;
+    std::string target;
+    std::string body;
+    int status;
+    const char *text;
+  };
+  const Row rows[] = {
+      {"a body past 4 MiB", "/x",
+       kVerifyBody + "&remark=" + std::string(server::kMaxRequestBody, 'a'), 413, "larger than"},
+      {"a form of 1 MiB", "/x", kVerifyBody + "&remark=" + std::string(1 << 20, 'a'), 200, ""},
+      {"600,000 empty parameters", "/x", kVerifyBody + std::string(600000, '&'), 400,
+       "more than 32 parameters"},
+      {"32 parameters", "/x", kVerifyBody + std::string(26, '&'), 200, ""},
+      {"33 parameters in the query", many_in_query, kVerifyBody, 400, "more than 32 parameters"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    auto answer = Post(server, row.target, row.body);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, row.status);
+    EXPECT_NE(answer->body.find(row.text), std::string::npos) << answer->body.substr(0, 80);
+  }
+  auto get = httplib::Client("127.0.0.1", server.port()).Get(many_in_query.c_str());
+  ASSERT_TRUE(get);
+  EXPECT_EQ(get->status, 400);
 }
 
 // Clients that send slowly or wait for late answers each hold a worker; the
