@@ -135,8 +135,16 @@ std::unique_ptr<httplib::Server> MakeHttpServer(const SealServerOptions &options
   if (options.tls_cert_path.empty() && options.tls_key_path.empty()) {
     return std::make_unique<httplib::Server>();
   }
-  return std::make_unique<httplib::SSLServer>(options.tls_cert_path.c_str(),
-                                              options.tls_key_path.c_str());
+  return std::make_unique<httplib::SSLServer>([&options](SSL_CTX &context) {
+    // An encrypted key is refused rather than asked for on the terminal.
+    SSL_CTX_set_default_passwd_cb(&context, [](char *, int, int, void *) { return -1; });
+    SSL_CTX_set_options(&context, SSL_OP_NO_COMPRESSION);
+    return SSL_CTX_set_min_proto_version(&context, TLS1_2_VERSION) == 1 &&
+           SSL_CTX_use_certificate_chain_file(&context, options.tls_cert_path.c_str()) == 1 &&
+           SSL_CTX_use_PrivateKey_file(&context, options.tls_key_path.c_str(), SSL_FILETYPE_PEM) ==
+               1 &&
+           SSL_CTX_check_private_key(&context) == 1;
+  });
 }
 
 }  // namespace

@@ -173,7 +173,10 @@ bool EcdsaSignDigest(const std::string &privateKeyPem, const Bytes &digest, Curv
   if (privateKeyPem.size() > INT_MAX) return false;
   Bio bio(BIO_new_mem_buf(privateKeyPem.data(), static_cast<int>(privateKeyPem.size())));
   if (!bio) return false;
-  PKey key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
+  // An encrypted key fails here: with no callback, OpenSSL would ask for the
+  // pass phrase on the terminal and wait.
+  pem_password_cb *no_pass_phrase = [](char *, int, int, void *) { return -1; };
+  PKey key(PEM_read_bio_PrivateKey(bio.get(), nullptr, no_pass_phrase, nullptr));
   if (!key || EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_EC || !KeyCurve(key.get(), curve))
     return false;
 

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,11 +44,14 @@ double SecondsSince(Clock::time_point start) {
 }
 
 // kel-seal-server run to its end with `arguments`; its standard output and
-// error together. A server that starts after all is ended after 20 s.
+// error together. A server that starts after all, or waits for input, is
+// ended after 20 s. It runs as an operator's would that has no terminal
+// at hand: in a session of its own, reading an input that never ends.
 ChildResult RunServer(const std::vector<std::string> &arguments, const fs::path &dir) {
-  std::string line = "exec timeout 20 \"$0\"";
+  mkfifo((dir / "input").c_str(), 0600);
+  std::string line = "exec timeout -s KILL 20 setsid -w \"$0\"";
   for (const auto &argument : arguments) line += " '" + argument + "'";
-  return RunChild("/bin/sh", {"-c", line + " 2>&1", KEL_SEAL_SERVER}, dir);
+  return RunChild("/bin/sh", {"-c", line + " 2>&1 0<>input", KEL_SEAL_SERVER}, dir);
 }
 
 // A connection to 127.0.0.1:port that the test drives byte by byte.
@@ -103,6 +107,16 @@ TEST(ReferenceServerStart, RefusesWhatCannotWorkWithExitCodeTwoAndAReason) {
   ASSERT_EQ(RunChild(KEL_MAKE_TEST_CERTIFICATES, {(dir / "tls").string()}, dir.path()).exit_code,
             0);
   const std::string tls = (dir / "tls").string();
+  for (const char *plain : {"tls/server.key", "signing.pem"}) {
+    if (std::string(plain) == "signing.pem") fs::copy_file(key, dir / plain);
+    ASSERT_EQ(RunChild("/bin/sh",
+                       {"-c", std::string("openssl pkey -in ") + plain +
+                                  " -aes256 -passout pass:secret -out " + plain + ".encrypted"},
+                       dir.path())
+                  .exit_code,
+              0);
+  }
+  mkfifo((dir / "fifo").c_str(), 0600);
 
   struct Row {
     const char *what;
@@ -123,6 +137,19 @@ TEST(ReferenceServerStart, RefusesWhatCannotWorkWithExitCodeTwoAndAReason) {
       {"a TLS key of another certificate",
        {"--key", key, "--tls-cert", tls + "/server.pem", "--tls-key", tls + "/self-signed.key"},
        "cannot use the TLS certificate"},
+      // Refused at once rather than asking for a pass phrase, or waiting
+      // for a writer to the FIFO.
+      {"an encrypted signing key",
+       {"--key", (dir / "signing.pem.encrypted").string()},
+       "the key is encrypted"},
+      {"an encrypted TLS key",
+       {"--key", key, "--tls-cert", tls + "/server.pem", "--tls-key",
+        tls + "/server.key.encrypted"},
+       "the key is encrypted"},
+      {"a FIFO as the key", {"--key", (dir / "fifo").string()}, "not a regular file"},
+      {"a FIFO as the TLS key",
+       {"--key", key, "--tls-cert", tls + "/server.pem", "--tls-key", (dir / "fifo").string()},
+       "not a regular file"},
       {"a GBK registry read as UTF-8",
        {"--key", key, "--registry", (dir / "gbk-registry").string()},
        "not valid utf-8"},
