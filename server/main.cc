@@ -1,5 +1,6 @@
 // kel-seal-server: the reference seal server, for developing and testing
 // host applications of Kel against a real server on this machine.
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -230,6 +231,14 @@ int main(int argc, char **argv) {
     std::cerr << "the record log " << options.records_path << " ended in a record never confirmed ("
               << cut << " bytes without a line end, left by a server that was stopped while "
               << "writing it): cut off\n";
+  }
+
+  // Every waiting client holds a file descriptor, and the soft limit is
+  // often 1,024: the hard limit is the one to go by.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
   }
 
   kel::server::SealServer server(std::move(options));

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,6 +14,8 @@
 #include <list>
 #include <system_error>
 
+#include "connection_lobby.h"
+
 namespace kel::server {
 namespace {
 
@@ -23,6 +26,8 @@ constexpr int kListenBacklog = 1024;
 // Workers start when requests need them, up to this many: slow clients and
 // delayed answers hold one each without starving the others.
 constexpr std::size_t kMaxWorkers = 128;
+// Requests answered on one connection before the server closes it.
+constexpr std::size_t kKeptRequests = 1000;
 
 std::string LocalTimeText() {
   std::time_t now = std::time(nullptr);
@@ -80,7 +85,11 @@ class GrowingPool : public httplib::TaskQueue {
   void enqueue(std::function<void()> job) override {
     std::lock_guard<std::mutex> lock(mutex_);
     jobs_.push_back(std::move(job));
-    if (idle_ == 0 && workers_.size() < max_workers_) {
+    // A worker woken for an earlier job counts as idle until it takes it:
+    // what matters is whether the jobs waiting outnumber the idle workers.
+    // (Starting a worker only when none is idle left a burst of jobs, such
+    // as the lobby hands over, waiting behind long ones.)
+    if (jobs_.size() > idle_ && workers_.size() < max_workers_) {
       workers_.emplace_back([this] { Work(); });
     } else {
       job_added_.notify_one();
@@ -124,6 +133,27 @@ class GrowingPool : public httplib::TaskQueue {
   bool shutdown_ = false;
 };
 
+// An http server whose accepted connections go to a lobby to wait for their
+// requests, rather than each holding a worker from the start.
+class LobbyServer : public httplib::Server {
+ public:
+  explicit LobbyServer(std::function<void(int)> admit) : admit_(std::move(admit)) {}
+
+  // Reads one request from `stream` and answers it; `last` closes the
+  // connection after it. False when no request could be read.
+  bool Process(httplib::Stream &stream, bool last, bool *closed) {
+    return process_request(stream, last, *closed, nullptr);
+  }
+
+ private:
+  bool process_and_close_socket(socket_t socket) override {
+    admit_(socket);
+    return true;
+  }
+
+  std::function<void(int)> admit_;
+};
+
 // The listening socket of a bound server, which httplib keeps to itself.
 struct ListeningSocket : httplib::Server {
   static socket_t Of(httplib::Server &server) {
@@ -131,9 +161,10 @@ struct ListeningSocket : httplib::Server {
   }
 };
 
-std::unique_ptr<httplib::Server> MakeHttpServer(const SealServerOptions &options) {
+std::unique_ptr<httplib::Server> MakeHttpServer(const SealServerOptions &options,
+                                                std::function<void(int)> admit) {
   if (options.tls_cert_path.empty() && options.tls_key_path.empty()) {
-    return std::make_unique<httplib::Server>();
+    return std::make_unique<LobbyServer>(std::move(admit));
   }
   return std::make_unique<httplib::SSLServer>([&options](SSL_CTX &context) {
     // An encrypted key is refused rather than asked for on the terminal.
@@ -191,14 +222,30 @@ SealServer::SealServer(SealServerOptions options)
     : options_(std::move(options)),
       builder_(options_.keys, options_.document_padding),
       records_(options_.records_path, options_.encoding, options_.sync_records),
-      http_(MakeHttpServer(options_)) {
+      http_(MakeHttpServer(options_, [this](int socket) {
+        WaitingConnection connection;
+        connection.fd = socket;
+        lobby_->Admit(std::move(connection));
+      })) {
+  if (options_.tls_cert_path.empty() && options_.tls_key_path.empty()) {
+    lobby_ = std::make_unique<ConnectionLobby>(
+        std::chrono::seconds(options_.client_timeout_seconds),
+        std::chrono::seconds(options_.request_deadline_seconds),
+        [this](WaitingConnection connection) {
+          auto shared = std::make_shared<WaitingConnection>(std::move(connection));
+          pool_.load()->enqueue([this, shared] { ServeWaiting(std::move(*shared)); });
+        });
+  }
   // Only this server on its port: httplib's default SO_REUSEPORT would let a
   // second server bind it too, and the kernel would share the requests out.
   http_->set_socket_options([](socket_t socket) {
     int yes = 1;
     setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   });
-  http_->new_task_queue = [] { return new GrowingPool(kMaxWorkers); };
+  http_->new_task_queue = [this] {
+    pool_ = new GrowingPool(kMaxWorkers);
+    return pool_.load();
+  };
   // No request body is kept whole past the limit, whatever the method.
   http_->set_payload_max_length(kMaxRequestBody);
   time_t timeout = options_.client_timeout_seconds;
@@ -208,7 +255,7 @@ SealServer::SealServer(SealServerOptions options)
   // Clients keep their connections: many requests on one, and no Nagle
   // delay between an answer's header and body (with the client's delayed
   // acknowledgement that costs 40 ms a request on a kept connection).
-  http_->set_keep_alive_max_count(1000);
+  http_->set_keep_alive_max_count(kKeptRequests);
   http_->set_tcp_nodelay(true);
   // Errors that httplib answers itself (a malformed request, a target too
   // long) get a body that says what happened.
@@ -328,8 +375,24 @@ void SealServer::Stop() {
   }
   stop_changed_.notify_all();
   if (!thread_.joinable()) return;
+  if (lobby_ != nullptr) lobby_->Stop();
   http_->stop();
   thread_.join();
+}
+
+void SealServer::ServeWaiting(WaitingConnection connection) {
+  std::chrono::milliseconds timeout = std::chrono::seconds(options_.client_timeout_seconds);
+  LobbyStream stream(&connection, timeout, timeout);
+  bool last = ++connection.requests >= kKeptRequests;
+  bool closed = false;
+  bool served = static_cast<LobbyServer &>(*http_).Process(stream, last, &closed);
+  if (!served || closed || last) {
+    shutdown(connection.fd, SHUT_RDWR);
+    close(connection.fd);
+    return;
+  }
+  stream.KeepUnread();
+  lobby_->Admit(std::move(connection));
 }
 
 void SealServer::FreezeForExit() {

@@ -17,6 +17,7 @@
 #ifndef KEL_SERVER_SEAL_SERVER_H_
 #define KEL_SERVER_SEAL_SERVER_H_
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdio>
@@ -34,10 +35,14 @@
 
 namespace httplib {
 class Server;
+class TaskQueue;
 struct Response;
 }  // namespace httplib
 
 namespace kel::server {
+
+class ConnectionLobby;
+struct WaitingConnection;
 
 // The longest wait that delay_ms may ask for.
 constexpr long kMaxDelayMs = 30 * 1000;
@@ -68,8 +73,11 @@ struct SealServerOptions {
   // Serve https with this certificate (chain) and private key, PEM files.
   std::string tls_cert_path;
   std::string tls_key_path;
-  // How long a client may leave the server waiting for each read or write.
+  // How long a client may leave the server waiting for each read or write,
+  // and for the first byte of a request.
   int client_timeout_seconds = 5;
+  // How long a client has to send a whole request, from its first byte.
+  int request_deadline_seconds = 30;
   DocumentPadding document_padding;  // in-process only; see DocumentPadding
 };
 
@@ -120,6 +128,9 @@ class SealServer {
              const Answer *refusal, httplib::Response *response);
   Answer Respond(const std::multimap<std::string, std::string> &params);
   bool Delay(long milliseconds);
+  // Serves the request that has come in on a connection from the lobby,
+  // then sends the connection back to wait for its next one.
+  void ServeWaiting(WaitingConnection connection);
   void Log(const ReceivedRequest &request, const std::multimap<std::string, std::string> &params,
            const Answer &answer);
 
@@ -127,6 +138,10 @@ class SealServer {
   AnswerBuilder builder_;
   RecordLog records_;
   std::unique_ptr<httplib::Server> http_;
+  // http only: connections wait here for their requests, then go to the
+  // workers of pool_ (see connection_lobby.h).
+  std::unique_ptr<ConnectionLobby> lobby_;
+  std::atomic<httplib::TaskQueue *> pool_{nullptr};
   std::thread thread_;
   int port_ = 0;
   std::string start_error_;
