@@ -86,9 +86,13 @@ const char kDescription[] =
 
 }  // namespace
 
-int main(int argc, char **argv) {
-  using kel::server::AnswerFormat;
-  kel::server::SealServerOptions options;
+namespace {
+
+using kel::server::SealServerOptions;
+
+// The command line as given, before its files are read.
+struct CommandLine {
+  SealServerOptions options;
   std::string format = "document";
   std::string key_path;
   std::string framed_key_path;
@@ -96,77 +100,84 @@ int main(int argc, char **argv) {
   std::string registry_path;
   std::string encoding = "utf-8";
   std::vector<std::string> valid_seals;
+};
 
+// Says why the server cannot start; false, for the steps below to return.
+bool Refuse(const std::string &message) {
+  std::cerr << message << "\n";
+  return false;
+}
+
+void DefineOptions(CLI::App *app, CommandLine *line) {
+  SealServerOptions &options = line->options;
   std::ostringstream faults;
   for (const auto &fault : kel::server::Faults()) {
     faults << "  " << fault.name
            << std::string(fault.name.size() < 33 ? 33 - fault.name.size() : 1, ' ')
            << fault.description << "\n";
   }
-
-  CLI::App app{kDescription};
-  app.footer("Faults (--fault, or fault= with --test-hooks):\n" + faults.str() +
-             "\nExit codes: 0 stopped by a signal; 2 a usage error, or the server cannot start\n"
-             "(a key that cannot sign, a port in use, a file that cannot be used).\n"
-             "\nExample:\n  kel-seal-server --port 8080 --key server-key.pem "
-             "--valid-seal 'S-1=Acme Ltd' --records records.txt");
-  app.add_option("--host", options.host, "Address to listen on (IPv4, IPv6 or a name)")
+  app->footer("Faults (--fault, or fault= with --test-hooks):\n" + faults.str() +
+              "\nExit codes: 0 stopped by a signal; 2 a usage error, or the server cannot start\n"
+              "(a key that cannot sign, a port in use, a file that cannot be used).\n"
+              "\nExample:\n  kel-seal-server --port 8080 --key server-key.pem "
+              "--valid-seal 'S-1=Acme Ltd' --records records.txt");
+  app->add_option("--host", options.host, "Address to listen on (IPv4, IPv6 or a name)")
       ->capture_default_str();
-  app.add_option("--port", options.port, "Port to listen on; 0 lets the system choose")
+  app->add_option("--port", options.port, "Port to listen on; 0 lets the system choose")
       ->check(CLI::Range(0, 65535))
       ->capture_default_str();
-  app.add_option("--format", format, "Answer format: document or framed")
+  app->add_option("--format", line->format, "Answer format: document or framed")
       ->check(CLI::IsMember({"document", "framed"}))
       ->capture_default_str();
-  app.add_option("--key", key_path, "The server's private key: signs every answer")
+  app->add_option("--key", line->key_path, "The server's private key: signs every answer")
       ->check(kRegularFile);
-  app.add_option("--framed-key", framed_key_path, "Another private key for framed answers")
+  app->add_option("--framed-key", line->framed_key_path, "Another private key for framed answers")
       ->check(kRegularFile);
-  app.add_option("--document-key", document_key_path,
-                 "Another private key for document answers and timestamps")
+  app->add_option("--document-key", line->document_key_path,
+                  "Another private key for document answers and timestamps")
       ->check(kRegularFile);
-  app.add_option("--hash", options.keys.hash, "Hash of the signatures: sha256, sha384, sha512")
+  app->add_option("--hash", options.keys.hash, "Hash of the signatures: sha256, sha384, sha512")
       ->check(CLI::IsMember({"sha256", "sha384", "sha512"}))
       ->capture_default_str();
-  app.add_option("--registry", registry_path,
-                 "Seal registry: lines of id<TAB>name<TAB>status<TAB>description")
+  app->add_option("--registry", line->registry_path,
+                  "Seal registry: lines of id<TAB>name<TAB>status<TAB>description")
       ->check(kRegularFile);
-  app.add_option("--valid-seal", valid_seals, "A valid seal as ID=NAME (repeatable)");
-  app.add_option("--encoding", encoding,
-                 "Encoding of the registry, --valid-seal and the record log: utf-8 or gbk")
+  app->add_option("--valid-seal", line->valid_seals, "A valid seal as ID=NAME (repeatable)");
+  app->add_option("--encoding", line->encoding,
+                  "Encoding of the registry, --valid-seal and the record log: utf-8 or gbk")
       ->check(CLI::IsMember({"utf-8", "gbk"}))
       ->capture_default_str();
-  app.add_option("--records", options.records_path,
-                 "File that records of use are appended to, one line each");
-  app.add_flag("--fsync", options.sync_records,
-               "Force each record to the disk before answering that it is recorded");
-  app.add_option("--fault", options.fault, "Answer every request with this fault (below)")
+  app->add_option("--records", options.records_path,
+                  "File that records of use are appended to, one line each");
+  app->add_flag("--fsync", options.sync_records,
+                "Force each record to the disk before answering that it is recorded");
+  app->add_option("--fault", options.fault, "Answer every request with this fault (below)")
       ->check(CLI::IsMember(kel::server::FaultNames()).description(""))
       ->type_name("NAME")
       ->capture_default_str();
-  app.add_flag("--test-hooks", options.test_hooks,
-               "Honour fault=, delay_ms= and result= in requests (for tests only)");
-  app.add_option("--log-requests", options.request_log,
-                 "Write a line per request (enc masked) to FILE, or to standard error for -");
-  auto *tls_cert = app.add_option("--tls-cert", options.tls_cert_path,
-                                  "Serve https with this certificate (PEM, chain after it)")
+  app->add_flag("--test-hooks", options.test_hooks,
+                "Honour fault=, delay_ms= and result= in requests (for tests only)");
+  app->add_option("--log-requests", options.request_log,
+                  "Write a line per request (enc masked) to FILE, or to standard error for -");
+  auto *tls_cert = app->add_option("--tls-cert", options.tls_cert_path,
+                                   "Serve https with this certificate (PEM, chain after it)")
                        ->check(kRegularFile);
   auto *tls_key =
-      app.add_option("--tls-key", options.tls_key_path, "The TLS certificate's private key (PEM)")
+      app->add_option("--tls-key", options.tls_key_path, "The TLS certificate's private key (PEM)")
           ->check(kRegularFile);
   tls_cert->needs(tls_key);
   tls_key->needs(tls_cert);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError &error) {
-    int code = app.exit(error);
-    return code == 0 ? 0 : kUsageError;
-  }
+}
 
-  if (key_path.empty() && (framed_key_path.empty() || document_key_path.empty())) {
-    std::cerr << "a signing key is needed: --key FILE (or both --framed-key and --document-key)\n"
-              << "Run with --help for more information.\n";
-    return kUsageError;
+// Reads the signing keys; a key under a pass phrase is refused, as the
+// server never asks for one.
+bool LoadKeys(CommandLine *line) {
+  SealServerOptions &options = line->options;
+  if (line->key_path.empty() &&
+      (line->framed_key_path.empty() || line->document_key_path.empty())) {
+    return Refuse(
+        "a signing key is needed: --key FILE (or both --framed-key and --document-key)\n"
+        "Run with --help for more information.");
   }
   struct KeyChoice {
     const char *option;
@@ -174,76 +185,82 @@ int main(int argc, char **argv) {
     std::string *pem;
   };
   const KeyChoice keys[] = {
-      {"--framed-key", framed_key_path.empty() ? key_path : framed_key_path,
+      {"--framed-key", line->framed_key_path.empty() ? line->key_path : line->framed_key_path,
        &options.keys.framed_pem},
-      {"--document-key", document_key_path.empty() ? key_path : document_key_path,
+      {"--document-key", line->document_key_path.empty() ? line->key_path : line->document_key_path,
        &options.keys.document_pem},
   };
   for (const KeyChoice &choice : keys) {
-    const char *option = &choice.path == &key_path ? "--key" : choice.option;
+    const char *option = &choice.path == &line->key_path ? "--key" : choice.option;
     bool read = ReadWhole(choice.path, choice.pem);
-    if (read && IsEncryptedPem(*choice.pem)) {
-      std::cerr << EncryptedKeyError(option, choice.path) << "\n";
-      return kUsageError;
-    }
+    if (read && IsEncryptedPem(*choice.pem)) return Refuse(EncryptedKeyError(option, choice.path));
     if (!read || !kel::server::CheckSigningKey(*choice.pem, options.keys.hash)) {
-      std::cerr << option << " " << choice.path
-                << ": not an EC private key in PEM form that can sign (PKCS#8, as `openssl "
-                   "genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-521` writes it)\n";
-      return kUsageError;
+      return Refuse(std::string(option) + " " + choice.path +
+                    ": not an EC private key in PEM form that can sign (PKCS#8, as `openssl "
+                    "genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-521` writes it)");
     }
   }
-
   std::string tls_key_pem;
   if (ReadWhole(options.tls_key_path, &tls_key_pem) && IsEncryptedPem(tls_key_pem)) {
-    std::cerr << EncryptedKeyError("--tls-key", options.tls_key_path) << "\n";
-    return kUsageError;
+    return Refuse(EncryptedKeyError("--tls-key", options.tls_key_path));
   }
+  return true;
+}
 
-  options.format = format == "framed" ? AnswerFormat::kFramed : AnswerFormat::kDocument;
-  kel::server::ParseEncoding(encoding, &options.encoding);
+// The registry file and --valid-seal, in the --encoding.
+bool LoadSeals(CommandLine *line) {
+  SealServerOptions &options = line->options;
+  kel::server::ParseEncoding(line->encoding, &options.encoding);
   std::string error;
-  if (!registry_path.empty() &&
-      !options.registry.LoadFile(registry_path, options.encoding, &error)) {
-    std::cerr << error << "\n";
-    return kUsageError;
+  if (!line->registry_path.empty() &&
+      !options.registry.LoadFile(line->registry_path, options.encoding, &error)) {
+    return Refuse(error);
   }
-  for (const auto &seal : valid_seals) {
+  for (const auto &seal : line->valid_seals) {
     auto equals = seal.find('=');
     std::string id;
     std::string name;
     if (equals == std::string::npos ||
         !kel::server::ToGbk(seal.substr(0, equals), options.encoding, &id) ||
         !kel::server::ToGbk(seal.substr(equals + 1), options.encoding, &name)) {
-      std::cerr << "--valid-seal takes ID=NAME in the --encoding (" << encoding << "), not " << seal
-                << "\n";
-      return kUsageError;
+      return Refuse("--valid-seal takes ID=NAME in the --encoding (" + line->encoding + "), not " +
+                    seal);
     }
     options.registry.Add(id, {name, "0", "valid seal"});
   }
+  return true;
+}
+
+bool PrepareRecords(const SealServerOptions &options) {
+  std::string error;
   std::size_t cut = 0;
   if (!kel::server::RecordLog(options.records_path, options.encoding, false)
            .PrepareExisting(&cut, &error)) {
-    std::cerr << error << "\n";
-    return kUsageError;
+    return Refuse(error);
   }
   if (cut != 0) {
     std::cerr << "the record log " << options.records_path << " ended in a record never confirmed ("
               << cut << " bytes without a line end, left by a server that was stopped while "
               << "writing it): cut off\n";
   }
+  return true;
+}
 
-  // Every waiting client holds a file descriptor, and the soft limit is
-  // often 1,024: the hard limit is the one to go by.
+// Every waiting client holds a file descriptor, and the soft limit is often
+// 1,024: the hard limit is the one to go by.
+void RaiseFileLimit() {
   rlimit files{};
   if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
     files.rlim_cur = files.rlim_max;
     setrlimit(RLIMIT_NOFILE, &files);
   }
+}
 
+// Serves until SIGINT or SIGTERM; the exit code.
+int Serve(SealServerOptions options) {
   kel::server::SealServer server(std::move(options));
   if (!server.Start()) {
-    std::cerr << server.start_error() << "\n";
+    Refuse(server.start_error());
     return kUsageError;
   }
   std::signal(SIGINT, [](int) { g_stop = 1; });
@@ -266,4 +283,23 @@ int main(int argc, char **argv) {
   }
   stopper.join();
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  CommandLine line;
+  CLI::App app{kDescription};
+  DefineOptions(&app, &line);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError &error) {
+    int code = app.exit(error);
+    return code == 0 ? 0 : kUsageError;
+  }
+  if (!LoadKeys(&line) || !LoadSeals(&line) || !PrepareRecords(line.options)) return kUsageError;
+  line.options.format = line.format == "framed" ? kel::server::AnswerFormat::kFramed
+                                                : kel::server::AnswerFormat::kDocument;
+  RaiseFileLimit();
+  return Serve(std::move(line.options));
 }

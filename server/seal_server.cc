@@ -12,6 +12,7 @@
 #include <ctime>
 #include <functional>
 #include <list>
+#include <optional>
 #include <system_error>
 
 #include "connection_lobby.h"
@@ -458,90 +459,112 @@ void SealServer::Log(const ReceivedRequest &request,
   std::fflush(log_);
 }
 
+// What a signed answer carries.
+struct SignedContent {
+  std::vector<Field> fields;
+  std::vector<std::string> signed_fields;
+  std::string framed;         // the signed content of a framed answer
+  std::string result_status;  // for the request log: of verdicts and records
+};
+
+namespace {
+
+SignedContent TimeContent(const std::string &content) {
+  std::string date = LocalTimeText();
+  return {{{"content", content}, {"date", date}}, {"content", "date"}, content + date, ""};
+}
+
+// A verdict, or the outcome of a record: a status and its description.
+SignedContent StatusContent(const std::string &status, const std::string &description) {
+  return {{{"status", status}, {"desc", description}},
+          {"status", "desc"},
+          "0," + status + "," + description,
+          status};
+}
+
+}  // namespace
+
 SealServer::Answer SealServer::Respond(const std::multimap<std::string, std::string> &params) {
   std::string fault_name = options_.fault;
   if (options_.test_hooks) {
-    if (Has(params, "delay_ms")) {
-      long delay = 0;
-      if (!ParseDelay(Param(params, "delay_ms"), &delay)) {
-        return Refusal(400,
-                       "delay_ms takes a whole number from 0 to " + std::to_string(kMaxDelayMs));
-      }
-      if (!Delay(delay)) return Refusal(503, "the server is stopping");
-    }
-    if (Has(params, "fault")) fault_name = Param(params, "fault");
+    if (std::optional<Answer> refusal = HonourTestHooks(params, &fault_name)) return *refusal;
   }
-  Answer failed_transport;
-  failed_transport.fault = fault_name;
-  if (fault_name == "empty-body") return failed_transport;
-  if (fault_name == "close-early") {
-    failed_transport.close_early = true;
-    return failed_transport;
-  }
-  if (fault_name == "http-500") {
-    failed_transport.status = 500;
-    failed_transport.body = "<html><body><h1>500 Internal Server Error</h1></body></html>";
-    return failed_transport;
-  }
-  if (fault_name == "oversize") {
-    failed_transport.body = std::string(kOversizeAnswer, 'a');
-    return failed_transport;
-  }
+  if (std::optional<Answer> broken = TransportFault(fault_name)) return *broken;
   Fault fault = Fault::kNone;
   if (!ParseFault(fault_name, &fault)) return Refusal(400, "unknown fault " + fault_name);
+  std::string key = Param(params, "enc");
+  if (key.empty()) return Refusal(400, "missing enc");
+  std::optional<SignedContent> content = Transaction(params);
+  if (!content) return Refusal(400, "unknown transaction");
+  if (options_.test_hooks && Has(params, "result")) content->framed = Param(params, "result");
 
   // A client may pick either format: both carry the same content, which
   // the server decides, signed with its own keys.
   AnswerFormat format = options_.format;
   if (Param(params, "format") == "framed") format = AnswerFormat::kFramed;
   if (Param(params, "format") == "document") format = AnswerFormat::kDocument;
-
-  std::string key = Param(params, "enc");
-  if (key.empty()) return Refusal(400, "missing enc");
-
-  std::vector<Field> fields;
-  std::vector<std::string> signed_fields;
-  std::string framed_content;
-  std::string result_status;
-  if (Has(params, "content")) {
-    std::string content = Param(params, "content");
-    std::string date = LocalTimeText();
-    fields = {{"content", content}, {"date", date}};
-    signed_fields = {"content", "date"};
-    framed_content = content + date;
-  } else if (Has(params, "type") || Has(params, "id")) {
-    VerdictFields verdict = options_.registry.Verdict(Param(params, "id"), Param(params, "name"));
-    fields = {{"status", verdict.status}, {"desc", verdict.description}};
-    signed_fields = {"status", "desc"};
-    framed_content = "0," + verdict.status + "," + verdict.description;
-    result_status = verdict.status;
-  } else if (Has(params, "username") || Has(params, "sealid")) {
-    // "recorded" only once the record is in the log; otherwise a signed
-    // answer with status 1 that says why.
-    std::string error;
-    std::string status = "0";
-    std::string description = "recorded";
-    if (!records_.Append(LocalTimeText(), Param(params, "username"), Param(params, "sealid"),
-                         Param(params, "remark"), &error)) {
-      status = "1";
-      description = "the record was not written: " + error;
-    }
-    fields = {{"status", status}, {"desc", description}};
-    signed_fields = {"status", "desc"};
-    framed_content = "0," + status + "," + description;
-    result_status = status;
-  } else {
-    return Refusal(400, "unknown transaction");
-  }
-  if (options_.test_hooks && Has(params, "result")) framed_content = Param(params, "result");
-  std::string body = builder_.Build(format, key, fields, signed_fields, framed_content, fault);
+  std::string body =
+      builder_.Build(format, key, content->fields, content->signed_fields, content->framed, fault);
   if (body.empty()) return Refusal(500, "the server cannot sign");
   Answer answer;
   answer.body = std::move(body);
   answer.format = format == AnswerFormat::kFramed ? "framed" : "document";
-  answer.result_status = result_status;
+  answer.result_status = content->result_status;
   answer.fault = fault_name;
   return answer;
+}
+
+std::optional<SealServer::Answer> SealServer::HonourTestHooks(
+    const std::multimap<std::string, std::string> &params, std::string *fault_name) {
+  if (Has(params, "delay_ms")) {
+    long delay = 0;
+    if (!ParseDelay(Param(params, "delay_ms"), &delay)) {
+      return Refusal(400, "delay_ms takes a whole number from 0 to " + std::to_string(kMaxDelayMs));
+    }
+    if (!Delay(delay)) return Refusal(503, "the server is stopping");
+  }
+  if (Has(params, "fault")) *fault_name = Param(params, "fault");
+  return std::nullopt;
+}
+
+std::optional<SealServer::Answer> SealServer::TransportFault(const std::string &fault_name) {
+  Answer broken;
+  broken.fault = fault_name;
+  if (fault_name == "empty-body") return broken;
+  if (fault_name == "close-early") {
+    broken.close_early = true;
+    return broken;
+  }
+  if (fault_name == "http-500") {
+    broken.status = 500;
+    broken.body = "<html><body><h1>500 Internal Server Error</h1></body></html>";
+    return broken;
+  }
+  if (fault_name == "oversize") {
+    broken.body = std::string(kOversizeAnswer, 'a');
+    return broken;
+  }
+  return std::nullopt;
+}
+
+std::optional<SignedContent> SealServer::Transaction(
+    const std::multimap<std::string, std::string> &params) {
+  if (Has(params, "content")) return TimeContent(Param(params, "content"));
+  if (Has(params, "type") || Has(params, "id")) {
+    VerdictFields verdict = options_.registry.Verdict(Param(params, "id"), Param(params, "name"));
+    return StatusContent(verdict.status, verdict.description);
+  }
+  if (Has(params, "username") || Has(params, "sealid")) {
+    // "recorded" only once the record is in the log; otherwise a signed
+    // answer with status 1 that says why.
+    std::string error;
+    if (!records_.Append(LocalTimeText(), Param(params, "username"), Param(params, "sealid"),
+                         Param(params, "remark"), &error)) {
+      return StatusContent("1", "the record was not written: " + error);
+    }
+    return StatusContent("0", "recorded");
+  }
+  return std::nullopt;
 }
 
 }  // namespace kel::server

@@ -25,6 +25,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,6 +43,7 @@ struct Response;
 namespace kel::server {
 
 class ConnectionLobby;
+struct SignedContent;
 struct WaitingConnection;
 
 // The longest wait that delay_ms may ask for.
@@ -127,6 +129,15 @@ class SealServer {
   void Serve(const ReceivedRequest &request, const std::multimap<std::string, std::string> &params,
              const Answer *refusal, httplib::Response *response);
   Answer Respond(const std::multimap<std::string, std::string> &params);
+  // Waits for delay_ms and picks up fault=; a refusal when delay_ms is
+  // malformed or the server stops during the wait.
+  std::optional<Answer> HonourTestHooks(const std::multimap<std::string, std::string> &params,
+                                        std::string *fault_name);
+  // The broken answer of a transport fault; none for any other fault.
+  static std::optional<Answer> TransportFault(const std::string &fault_name);
+  // The content of the transaction that `params` ask for (a record is
+  // written here); none when they ask for none.
+  std::optional<SignedContent> Transaction(const std::multimap<std::string, std::string> &params);
   bool Delay(long milliseconds);
   // Serves the request that has come in on a connection from the lobby,
   // then sends the connection back to wait for its next one.
