@@ -1,6 +1,7 @@
 """An idiomatic wrapper over libkel's exports."""
 
 import ctypes
+import os
 import threading
 from dataclasses import dataclass
 
@@ -13,6 +14,17 @@ from . import _native
 # description.
 _CALL_LOCK = threading.RLock()
 _library = None
+
+
+def _renew_lock_in_child():
+    # A child made by os.fork() has only the thread that forked: a lock that
+    # another thread held mid-call at that moment would stay held for ever.
+    global _CALL_LOCK
+    _CALL_LOCK = threading.RLock()
+
+
+if hasattr(os, "register_at_fork"):
+    os.register_at_fork(after_in_child=_renew_lock_in_child)
 
 # The code page of the library's texts.
 GBK = "gbk"

@@ -1,6 +1,9 @@
 import ctypes
+import os
 import re
+import signal
 import threading
+import time
 
 import pytest
 
@@ -99,6 +102,34 @@ def test_local_helpers():
     with pytest.raises(kel.KelError) as failure:
         kel.aes_decrypt(kel.aes_encrypt(data, KEY), b"fedcba9876543210")
     assert failure.value.raw == DECRYPT_FAILED
+
+
+def test_a_child_forked_while_a_thread_is_in_a_call_can_call(kel_seal_server):
+    # The thread holds the binding's lock through its late answer.
+    waiting = threading.Thread(
+        target=lambda: kel.Client(kel_seal_server.url_for(delay_ms=1500)).verify_seal("Acme Ltd", "S-1")
+    )
+    waiting.start()
+    time.sleep(0.3)
+    pid = os.fork()
+    if pid == 0:
+        try:
+            valid = kel.Client(kel_seal_server.url).verify_seal("Acme Ltd", "S-1").valid
+            os._exit(0 if valid and kel.random_string() else 1)
+        finally:
+            os._exit(2)
+    waiting.join()
+    deadline = time.monotonic() + 20
+    while True:
+        done, status = os.waitpid(pid, os.WNOHANG)
+        if done:
+            break
+        if time.monotonic() > deadline:
+            os.kill(pid, signal.SIGKILL)
+            os.waitpid(pid, 0)
+            pytest.fail("the forked child blocked in its call")
+        time.sleep(0.05)
+    assert os.waitstatus_to_exitcode(status) == 0
 
 
 def run_threads(count, work):
