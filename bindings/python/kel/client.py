@@ -26,6 +26,9 @@ def _renew_lock_in_child():
 if hasattr(os, "register_at_fork"):
     os.register_at_fork(after_in_child=_renew_lock_in_child)
 
+# The most bytes a length of the C API (an int) can give.
+_INT_MAX = 2**31 - 1
+
 # The code page of the library's texts.
 GBK = "gbk"
 # The message of a timestamp that does not verify (KEL_MSG_TIMESTAMP_INVALID).
@@ -86,11 +89,18 @@ def _lib():
 def _text(value, name):
     """A text argument as the bytes the library reads: str is encoded as GBK
     (a character GBK has not got raises UnicodeEncodeError), bytes are taken
-    as they are. A zero byte would silently end the text early, so that
-    another seal or content than the one given would be sent: refused."""
+    as they are, anything else raises TypeError. A zero byte would silently
+    end the text early, so that another seal or content than the one given
+    would be sent: refused."""
     if value is None:
         value = b""
-    data = value.encode(GBK) if isinstance(value, str) else bytes(value)
+    if isinstance(value, str):
+        data = value.encode(GBK)
+    elif isinstance(value, (bytes, bytearray)):
+        data = bytes(value)
+    else:
+        # bytes(5) would send five zero bytes.
+        raise TypeError("%s must be str or bytes, not %s" % (name, type(value).__name__))
     if b"\0" in data:
         raise ValueError("%s holds a zero character, which would cut the text short" % name)
     return data
@@ -211,8 +221,20 @@ def random_string():
         return _decode(_take_text(library, address))
 
 
+def _binary(value, name):
+    """Bytes-like `value` as bytes, checked against the C API's int lengths
+    before anything is copied (a longer input would be cut short)."""
+    try:
+        size = memoryview(value).nbytes
+    except TypeError:
+        raise TypeError("%s must be bytes-like, not %s" % (name, type(value).__name__)) from None
+    if size > _INT_MAX:
+        raise OverflowError("%s has %d bytes; the library takes at most %d" % (name, size, _INT_MAX))
+    return bytes(value)
+
+
 def _aes(function_name, data, key):
-    data, key = bytes(data), bytes(key)
+    data, key = _binary(data, "data"), _binary(key, "key")
     length = ctypes.c_int(0)
     with _CALL_LOCK:
         library = _lib()

@@ -1,4 +1,5 @@
 import ctypes
+import mmap
 import os
 import re
 import signal
@@ -74,6 +75,8 @@ def test_failures_raise_with_the_librarys_message(kel_seal_server):
     [
         ("S-1\0S-404", ValueError),  # would be cut at the zero
         ("\U0001F600", UnicodeEncodeError),  # no GBK form
+        (5, TypeError),  # bytes(5) would be five zero bytes
+        (3.5, TypeError),
     ],
 )
 def test_unsafe_texts_are_refused_before_the_call(kel_seal_server, text, error):
@@ -102,6 +105,22 @@ def test_local_helpers():
     with pytest.raises(kel.KelError) as failure:
         kel.aes_decrypt(kel.aes_encrypt(data, KEY), b"fedcba9876543210")
     assert failure.value.raw == DECRYPT_FAILED
+
+
+@pytest.mark.parametrize(
+    "data, error",
+    [
+        (mmap.mmap(-1, 2**32 + 1), OverflowError),  # was cut to 1 byte
+        (mmap.mmap(-1, 2**31), OverflowError),  # past a C int
+        (5, TypeError),  # bytes(5) would be five zero bytes
+    ],
+)
+def test_aes_refuses_what_the_c_api_cannot_take(data, error):
+    # Refused before anything is copied: the mappings are never touched.
+    with pytest.raises(error):
+        kel.aes_encrypt(data, KEY)
+    with pytest.raises(error):
+        kel.aes_decrypt(data, KEY)
 
 
 def test_a_child_forked_while_a_thread_is_in_a_call_can_call(kel_seal_server):
