@@ -18,18 +18,38 @@ using System.Runtime.InteropServices;
 using System.Text;
 
 namespace Kel {
-  /// <summary>A call of the library failed; carries the library's message.</summary>
+  /// <summary>A call of the library failed; carries the library's message, and what a
+  /// program can act on: the message's symbolic code and its meaning in English.</summary>
   public class KelException : Exception {
     public KelException(string function, byte[] rawMessage)
-        : base(function + " failed: " +
-               (rawMessage.Length == 0 ? "no reason given" : KelText.Decode(rawMessage))) {
+        : base(Describe(function, rawMessage)) {
       Function = function;
       RawMessage = rawMessage;
       LibraryMessage = KelText.Decode(rawMessage);
+      string code, meaning;
+      if (KelMessages.Lookup(rawMessage, out code, out meaning)) {
+        Code = code;
+        Meaning = meaning;
+      }
+    }
+
+    private static string Describe(string function, byte[] rawMessage) {
+      string text = rawMessage.Length == 0 ? "no reason given" : KelText.Decode(rawMessage);
+      string code, meaning;
+      if (KelMessages.Lookup(rawMessage, out code, out meaning))
+        text += " (" + code + ": " + meaning + ")";
+      return function + " failed: " + text;
     }
 
     /// <summary>The export that failed.</summary>
     public string Function { get; private set; }
+
+    /// <summary>The message's name in kel_messages.h ("KEL_MSG_SERVER_UNREACHABLE"), or null
+    /// for a text that is none of the library's messages.</summary>
+    public string Code { get; private set; }
+
+    /// <summary>The message's meaning in English ("the server cannot be reached"), or null.</summary>
+    public string Meaning { get; private set; }
 
     /// <summary>The library's message (compare with the texts of kel_messages.h).</summary>
     public string LibraryMessage { get; private set; }
@@ -140,7 +160,8 @@ namespace Kel {
           return true;
         reason = KelNative.LastError();
       }
-      if (KelText.Decode(reason) == KelText.TimestampInvalid)
+      string code, meaning;
+      if (KelMessages.Lookup(reason, out code, out meaning) && code == "KEL_MSG_TIMESTAMP_INVALID")
         return false;
       throw new KelException("Kel_VerifyTimeStamp", reason);
     }
@@ -203,12 +224,61 @@ namespace Kel {
     }
   }
 
+  /// <summary>The library's messages, as KEL_MESSAGE_TABLE in kel/kel_messages.h lists them:
+  /// their GBK bytes (in hex), symbolic names and meanings in English.</summary>
+  public static class KelMessages {
+    private static readonly string[,] Table = {
+      {"C9FAB3C9CBE6BBFACAFDD2ECB3A3", "KEL_MSG_RANDOM_FAILED",
+       "the random string could not be generated"},
+      {"BCD3C3DCB3F6CFD6D2ECB3A3B4EDCEF3", "KEL_MSG_ENCRYPT_FAILED",
+       "encryption failed"},
+      {"BDE2C3DCB3F6CFD6D2ECB3A3", "KEL_MSG_DECRYPT_FAILED",
+       "decryption failed"},
+      {"CEDEB7A8C1ACBDD3B7FECEF1C6F7A3A1", "KEL_MSG_SERVER_UNREACHABLE",
+       "the server cannot be reached"},
+      {"B7FECEF1C6F7B4ABBBD8B5C4CAFDBEDDB8F1CABDB2BBBACFB7A8", "KEL_MSG_BAD_ANSWER_FORMAT",
+       "the server's answer is not in a valid format"},
+      {"BDE2C3DCB7FECEF1C6F7B4ABBBD8B5C4CAFDBEDDCAA7B0DC", "KEL_MSG_ANSWER_DECRYPT_FAILED",
+       "the server's answer could not be decrypted"},
+      {"D1E9D6A4B7FECEF1C6F7B4ABBBD8B5C4CAFDBEDDB2BBD5FDC8B7", "KEL_MSG_ANSWER_NOT_VERIFIED",
+       "the server's answer did not verify"},
+      {"D1E9D6A4B7FECEF1C6F7B4ABBBD8B5C4CAFDBEDDB3F6CFD6D2ECB3A3B4EDCEF3", "KEL_MSG_ANSWER_VERIFY_RAISED",
+       "verifying the server's answer raised an error"},
+      {"C3BBD3D0B9ABD4BFCAFDBEDDA3A1", "KEL_MSG_NO_PUBLIC_KEY",
+       "no server key was loaded"},
+      {"B2CECAFDB4EDCEF3", "KEL_MSG_BAD_ARGUMENT",
+       "wrong argument"},
+      {"C1ACBDD3B7FECEF1C6F7CAA7B0DC", "KEL_MSG_TRANSACTION_FAILED",
+       "the server transaction failed"},
+      {"CAB1BCE4B4C1CEDED0A7", "KEL_MSG_TIMESTAMP_INVALID",
+       "the timestamp is not valid"},
+      {"D1E9D6A4CAB1BCE4B4C1CAB1B3F6CFD6D2ECB3A3B4EDCEF3", "KEL_MSG_TIMESTAMP_VERIFY_RAISED",
+       "verifying the timestamp raised an error"},
+    };
+
+    /// <summary>The code and meaning of a message the library gave; false for another text.</summary>
+    public static bool Lookup(byte[] raw, out string code, out string meaning) {
+      string hex = BitConverter.ToString(raw).Replace("-", "");
+      for (int row = 0; row < Table.GetLength(0); ++row) {
+        if (Table[row, 0] == hex) {
+          code = Table[row, 1];
+          meaning = Table[row, 2];
+          return true;
+        }
+      }
+      code = meaning = null;
+      return false;
+    }
+
+    /// <summary>Every message: GBK bytes in hex, code, meaning.</summary>
+    public static string[,] All() {
+      return (string[,])Table.Clone();
+    }
+  }
+
   /// <summary>The library's texts: GBK (code page 936) bytes.</summary>
   public static class KelText {
     private static readonly Encoding Gbk = LoadGbk();
-
-    // 时间戳无效, the message of a timestamp that does not verify.
-    internal static readonly string TimestampInvalid = "\u65f6\u95f4\u6233\u65e0\u6548";
 
     private static Encoding LoadGbk() {
       try {

@@ -32,4 +32,4 @@ start_seal_server "$work/server.out" "$server" --key "$fixtures/dev-only-documen
 url=$server_url
 
 # Mono finds the library as libkel.so on the loader's search path.
-LD_LIBRARY_PATH="$work" mono "$work/KelTests.exe" "$url"
+LD_LIBRARY_PATH="$work" mono "$work/KelTests.exe" "$url" "$here/../../include/kel/kel_messages.h"

@@ -1,6 +1,7 @@
 // Tests of the C# binding against the built library and the reference seal
-// server: KelTests.exe URL (the server holds S-1 of "Acme Ltd" and S-8 of
-// 张三 as valid seals and honours fault= in requests). Prints a line per case
+// server: KelTests.exe URL HEADER (the server holds S-1 of "Acme Ltd" and S-8
+// of 张三 as valid seals and honours fault= in requests; HEADER is
+// kel/kel_messages.h). Prints a line per case
 // and "N passed, N failed"; exits 1 when a case failed.
 using System;
 using System.Collections.Generic;
@@ -92,8 +93,32 @@ static int Main(string[] args) {
     Check(error.LibraryMessage == Unreachable, error.LibraryMessage);
     Check(error.Function == "Kel_VerifySeal", error.Function);
     Check(error.RawMessage.Length == 16, "GBK bytes: " + error.RawMessage.Length);
+    // What a program can act on, beside the original text.
+    Check(error.Code == "KEL_MSG_SERVER_UNREACHABLE", "code " + error.Code);
+    Check(error.Meaning == "the server cannot be reached", "meaning " + error.Meaning);
+    Check(error.Message.Contains("the server cannot be reached"), error.Message);
     Throws<KelException>(() => broken.SendSealRecord("alice", "S-1"));
     Throws<KelException>(() => broken.GetServerTime("contract 7"));
+  });
+
+  Case("every message of the header has its code and meaning", () => {
+    string header = System.IO.File.ReadAllText(args[1]).Replace("\\\n", " ");
+    var texts = new Dictionary<string, string>();
+    foreach (Match define in Regex.Matches(header, "#define (KEL_MSG_\\w+)\\s+((?:\"[^\"]*\"\\s*)+)")) {
+      string hex = "";
+      foreach (Match b in Regex.Matches(define.Groups[2].Value, "\\\\x([0-9A-F]{2})"))
+        hex += b.Groups[1].Value;
+      texts[define.Groups[1].Value] = hex;
+    }
+    var rows = Regex.Matches(header, "X\\(\\w+,\\s*(KEL_MSG_\\w+),\\s*\"([^\"]*)\"");
+    string[,] table = KelMessages.All();
+    Check(rows.Count == 13 && table.GetLength(0) == 13, "rows: " + rows.Count);
+    for (int i = 0; i < rows.Count; ++i) {
+      string code = rows[i].Groups[1].Value;
+      Check(table[i, 0] == texts[code] && table[i, 1] == code &&
+                table[i, 2] == rows[i].Groups[2].Value,
+            code);
+    }
   });
 
   Case("unsafe texts are refused before the call", () => {

@@ -6,6 +6,7 @@ import threading
 from dataclasses import dataclass
 
 from . import _native
+from ._messages import MESSAGES
 
 # The library keeps one last-error text per process, not per thread: between
 # one thread's failing call and its read of the text, another thread's call
@@ -31,23 +32,29 @@ _INT_MAX = 2**31 - 1
 
 # The code page of the library's texts.
 GBK = "gbk"
-# The message of a timestamp that does not verify (KEL_MSG_TIMESTAMP_INVALID).
-_TIMESTAMP_INVALID = b"\xCA\xB1\xBC\xE4\xB4\xC1\xCE\xDE\xD0\xA7"
+# The message of a timestamp that does not verify.
+_TIMESTAMP_INVALID = next(raw for raw, (code, _) in MESSAGES.items() if code == "KEL_MSG_TIMESTAMP_INVALID")
 
 
 class KelError(Exception):
     """A call of the library failed.
 
     ``function`` names the export, ``raw`` holds the library's message as
-    GBK bytes (compare it with the constants of kel/kel_messages.h) and
-    ``message`` the same text decoded.
+    GBK bytes and ``message`` the same text decoded. ``code`` is the
+    message's symbolic name in kel/kel_messages.h (``"KEL_MSG_SERVER_UNREACHABLE"``)
+    and ``meaning`` its meaning in English, for a program to act on; both are
+    None for a text that is none of the library's messages.
     """
 
     def __init__(self, function, raw):
         self.function = function
         self.raw = raw
         self.message = raw.decode(GBK, "replace")
-        super().__init__("%s failed: %s" % (function, self.message or "no reason given"))
+        self.code, self.meaning = MESSAGES.get(raw, (None, None))
+        text = self.message or "no reason given"
+        if self.code is not None:
+            text += " (%s: %s)" % (self.code, self.meaning)
+        super().__init__("%s failed: %s" % (function, text))
 
 
 @dataclass(frozen=True)

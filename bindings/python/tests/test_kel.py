@@ -1,6 +1,7 @@
 import ctypes
 import mmap
 import os
+import pathlib
 import re
 import signal
 import threading
@@ -10,6 +11,7 @@ import pytest
 
 import kel
 import kel.testing
+from kel import _messages as kel_messages
 from kel import _native
 
 # 张三 and 有效 (valid), and the library's messages as GBK bytes.
@@ -64,6 +66,10 @@ def test_failures_raise_with_the_librarys_message(kel_seal_server):
     assert failure.value.raw == UNREACHABLE
     assert failure.value.message == UNREACHABLE.decode("gbk")
     assert failure.value.function == "Kel_VerifySeal"
+    # What a program can act on, beside the original text.
+    assert failure.value.code == "KEL_MSG_SERVER_UNREACHABLE"
+    assert failure.value.meaning == "the server cannot be reached"
+    assert "the server cannot be reached" in str(failure.value)
     with pytest.raises(kel.KelError):
         client.send_seal_record("alice", "S-1")
     with pytest.raises(kel.KelError):
@@ -105,6 +111,18 @@ def test_local_helpers():
     with pytest.raises(kel.KelError) as failure:
         kel.aes_decrypt(kel.aes_encrypt(data, KEY), b"fedcba9876543210")
     assert failure.value.raw == DECRYPT_FAILED
+
+
+def test_every_message_of_the_header_has_its_code_and_meaning():
+    header = (pathlib.Path(__file__).parents[3] / "include/kel/kel_messages.h").read_text()
+    header = header.replace("\\\n", " ")
+    texts = {}
+    for name, value in re.findall(r'#define (KEL_MSG_\w+)\s+((?:"[^"]*"\s*)+)', header):
+        escaped = "".join(re.findall(r'"([^"]*)"', value))
+        texts[name] = bytes(int(byte, 16) for byte in re.findall(r"\\x([0-9A-F]{2})", escaped))
+    rows = re.findall(r'X\(\w+,\s*(KEL_MSG_\w+),\s*"([^"]*)"', header)
+    assert len(rows) == 13
+    assert kel_messages.MESSAGES == {texts[name]: (name, meaning) for name, meaning in rows}
 
 
 @pytest.mark.parametrize(
