@@ -30,8 +30,9 @@ test_packages=(
   llvm-14 lld-14 zip unzip
   # The C# binding under Mono (code page 936 comes with the CJK encodings).
   mono-mcs mono-runtime libmono-i18n-cjk4.0-cil
-  # The Python binding: installed offline with pip and the system's setuptools.
-  python3-pip python3-setuptools python3-wheel python3-pytest
+  # The Python binding: installed offline with pip alone, also into a bare
+  # virtual environment (python3-venv) by its tests.
+  python3-pip python3-venv python3-pytest
 )
 case $profile in
   build) packages=("${build_packages[@]}") ;;

@@ -2,8 +2,9 @@
 # The C# and Python bindings against the release build's libkel.so and the
 # reference seal server: the C# binding and its tests built with Mono's
 # compiler and run under Mono; the Python package installed with pip from the
-# source tree (offline, with the system's setuptools) and its tests run with
-# pytest, the package's own kel_seal_server fixture included.
+# source tree (offline, with its own build backend) and its tests run with
+# pytest, the package's own kel_seal_server fixture included, which loads the
+# library that KEL_LIBRARY names.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 cmake --preset default >/dev/null
@@ -17,9 +18,9 @@ bindings/dotnet/run-tests.sh "$lib" "$server"
 echo "--- Python binding"
 target=$(mktemp -d)
 trap 'rm -rf "$target"' EXIT
-# Built from a copy: setuptools leaves its build folders beside the sources.
+# Built from a copy, so that the source tree stays as it is.
 cp -r bindings/python "$target/source"
 PIP_ROOT_USER_ACTION=ignore /usr/bin/python3 -m pip install --quiet --disable-pip-version-check \
   --no-build-isolation --no-index --target "$target/site" "$target/source"
-PYTHONDONTWRITEBYTECODE=1 PYTHONPATH="$target/site" KEL_TEST_LIBRARY="$lib/libkel.so.1" KEL_SEAL_SERVER="$server" \
+PYTHONDONTWRITEBYTECODE=1 PYTHONPATH="$target/site" KEL_LIBRARY="$lib/libkel.so.1" KEL_SEAL_SERVER="$server" \
   /usr/bin/python3 -m pytest -q -p no:cacheprovider bindings/python/tests

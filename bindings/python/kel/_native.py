@@ -40,13 +40,20 @@ def default_library_name():
 
 
 def open_library(path=None):
-    """Loads libkel from `path`, $KEL_LIBRARY, or the loader's search path."""
+    """Loads libkel from `path`, $KEL_LIBRARY, or the loader's search path;
+    the library and the path it was loaded from."""
     path = path or os.environ.get("KEL_LIBRARY") or default_library_name()
     # 32-bit Kel.dll uses stdcall (WinDLL); elsewhere the C convention.
     loader = ctypes.WinDLL if sys.platform == "win32" else ctypes.CDLL
-    library = loader(path)
+    try:
+        library = loader(path)
+    except OSError as error:
+        raise OSError(
+            "cannot load libkel from %s (%s): set KEL_LIBRARY to the library's file, or call "
+            "kel.load(path) before any other call" % (path, error)
+        ) from error
     for name, (restype, argtypes) in SIGNATURES.items():
         function = getattr(library, name)
         function.restype = restype
         function.argtypes = argtypes
-    return library
+    return library, path

@@ -15,6 +15,9 @@ from ._messages import MESSAGES
 # description.
 _CALL_LOCK = threading.RLock()
 _library = None
+_library_path = None
+# The file that the loaded library is a copy of (see kel.testing), if any.
+_library_origin = None
 
 
 def _renew_lock_in_child():
@@ -81,12 +84,28 @@ def load(path=None):
     """Loads libkel now, from `path` (else $KEL_LIBRARY, else the loader's
     search path: ``libkel.so.1``, ``Kel.dll``). The library reads its server
     key ``pubkey.key`` when it is loaded: from its own folder, else from the
-    current one. Calls load it on first use when this was not called."""
-    global _library
+    current one. Calls load it on first use when this was not called.
+    A process loads the library once: `path` naming another file than the
+    one loaded raises RuntimeError."""
+    global _library, _library_path
     with _CALL_LOCK:
         if _library is None:
-            _library = _native.open_library(path)
+            _library, _library_path = _native.open_library(path)
+        elif path is not None and not any(
+            _same_file(path, loaded) for loaded in (_library_path, _library_origin) if loaded
+        ):
+            raise RuntimeError(
+                "libkel is loaded already, from %s; a process loads it once, so %s is not loaded"
+                % (_library_path, path)
+            )
         return _library
+
+
+def _same_file(one, other):
+    try:
+        return os.path.samefile(one, other)
+    except OSError:
+        return os.path.abspath(one) == os.path.abspath(other)
 
 
 def _lib():

@@ -67,6 +67,28 @@ class SealServer:
                 return path
         return None
 
+    def load_library(self, folder):
+        """Loads libkel ($KEL_LIBRARY) from a copy in `folder` with this
+        server's public key beside it as ``pubkey.key``, where the library
+        reads it, so that document answers and timestamps verify against this
+        server. Does nothing (and returns None) when the library is loaded
+        already, KEL_LIBRARY is not set or the public key is not known."""
+        from . import client
+
+        source = os.environ.get("KEL_LIBRARY")
+        public_key = self.public_key_path
+        if client._library is not None or not source or not public_key:
+            return None
+        # The library and its crypto provider, which the loader finds beside it.
+        source_dir = os.path.dirname(os.path.abspath(source))
+        for name in os.listdir(source_dir):
+            if name.startswith(("libkel.so", "libkestro.so")) or name.lower() in ("kel.dll", "kestro.dll"):
+                shutil.copy(os.path.join(source_dir, name), folder)
+        shutil.copy(public_key, os.path.join(folder, "pubkey.key"))
+        library = client.load(os.path.join(folder, os.path.basename(source)))
+        client._library_origin = source
+        return library
+
     def url_for(self, fault=None, delay_ms=None, format=None, result=None):
         """The URL with a query that asks for a broken or late answer
         (needs test_hooks); faults are listed by kel-seal-server --help."""

@@ -3,7 +3,11 @@ import mmap
 import os
 import pathlib
 import re
+import shutil
 import signal
+import subprocess
+import sys
+import textwrap
 import threading
 import time
 
@@ -167,6 +171,70 @@ def test_a_child_forked_while_a_thread_is_in_a_call_can_call(kel_seal_server):
             pytest.fail("the forked child blocked in its call")
         time.sleep(0.05)
     assert os.waitstatus_to_exitcode(status) == 0
+
+
+def test_a_users_own_test_verifies_against_the_fixture(tmp_path):
+    # As a user writes it: the fixture alone, with KEL_LIBRARY naming the
+    # built library (whose folder has no pubkey.key).
+    (tmp_path / "test_user.py").write_text(
+        textwrap.dedent(
+            """
+            import kel
+
+            def test_seal(kel_seal_server):
+                assert kel.Client(kel_seal_server.url).verify_seal("Acme Ltd", "S-1").valid
+            """
+        )
+    )
+    run = subprocess.run(
+        [sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider", "test_user.py"],
+        cwd=tmp_path,
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
+    assert run.returncode == 0, run.stdout + run.stderr
+
+
+def test_the_library_is_loaded_once_and_its_absence_says_what_to_do(loaded_library, tmp_path):
+    built = os.environ["KEL_LIBRARY"]
+    assert kel.load() is loaded_library
+    assert kel.load(built) is loaded_library  # the file the loaded copy was made from
+    other = shutil.copy(built, tmp_path / "libkel.so.1")
+    with pytest.raises(RuntimeError, match="loaded already"):
+        kel.load(str(other))
+    missing = subprocess.run(
+        [sys.executable, "-c", "import kel; kel.random_string()"],
+        env=dict(os.environ, KEL_LIBRARY=str(tmp_path / "none" / "libkel.so.1")),
+        capture_output=True,
+        text=True,
+        timeout=60,
+    )
+    assert "set KEL_LIBRARY" in missing.stderr and "kel.load(path)" in missing.stderr, missing.stderr
+
+
+def test_the_readme_install_works_with_pip_alone(tmp_path):
+    # A virtual environment has pip (and, before Python 3.12, setuptools
+    # without wheel): the package builds all the same.
+    source = shutil.copytree(pathlib.Path(__file__).parents[1], tmp_path / "source")
+    subprocess.run([sys.executable, "-m", "venv", str(tmp_path / "env")], check=True, timeout=120)
+    python = str(tmp_path / "env" / "bin" / "python")
+    install = subprocess.run(
+        [python, "-m", "pip", "install", "--no-build-isolation", "--no-index", str(source)],
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
+    assert install.returncode == 0, install.stdout + install.stderr
+    check = subprocess.run(
+        [python, "-c", "import kel, importlib.metadata as m; print(kel.__version__, "
+         "[e.value for e in m.entry_points(group='pytest11')])"],
+        cwd=tmp_path,
+        capture_output=True,
+        text=True,
+        timeout=60,
+    )
+    assert check.stdout.strip() == "%s ['kel.pytest_plugin']" % kel.__version__, check.stderr
 
 
 def run_threads(count, work):
