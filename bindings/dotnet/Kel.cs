@@ -14,6 +14,7 @@
 // Code that calls the exports directly, beside this wrapper, must take
 // KelNative.CallLock too.
 using System;
+using System.Runtime.CompilerServices;
 using System.Runtime.InteropServices;
 using System.Text;
 
@@ -326,61 +327,210 @@ namespace Kel {
 
   /// <summary>The fourteen exports. Texts are passed as zero-terminated byte arrays and
   /// returned buffers as IntPtr, so that the marshaller neither converts nor frees them.
+  /// The library is "kel": Kel.dll on Windows, libkel.so.1 elsewhere (under Mono through a
+  /// mapping made before the first call; other runtimes look for libkel.so).
   /// On 32-bit Windows the exports are stdcall; CallingConvention.Winapi is stdcall there
   /// and the C convention elsewhere, as KEL_CALL in kel.h.</summary>
   public static class KelNative {
     private const string Library = "kel";
     private const CallingConvention Convention = CallingConvention.Winapi;
 
+    // Mono looks for "kel" as libkel.so, a link that only development
+    // packages have; the runtime library is libkel.so.1. This constructor
+    // tells Mono so, before any export is bound (see Bound below). On
+    // Windows the name is found as it is.
+    static KelNative() {
+      if (Type.GetType("Mono.Runtime") == null ||
+          Environment.OSVersion.Platform == PlatformID.Win32NT)
+        return;
+      try {
+        mono_dllmap_insert(IntPtr.Zero, Library, null, "libkel.so.1", null);
+      } catch (EntryPointNotFoundException) {
+      } catch (DllNotFoundException) {
+      }
+    }
+
+    [DllImport("__Internal", CharSet = CharSet.Ansi)]
+    private static extern void mono_dllmap_insert(IntPtr assembly, string dll, string func,
+                                                  string targetDll, string targetFunc);
+
     /// <summary>Held by every call together with its read of the last-error text.</summary>
     public static readonly object CallLock = new object();
 
-    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
-    public static extern int Kel_ReleaseBuf(IntPtr buffer);
+    public static int Kel_ReleaseBuf(IntPtr buffer) {
+      return Bound.Kel_ReleaseBuf(buffer);
+    }
 
-    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
-    public static extern IntPtr Kel_GetLastErr();
+    public static IntPtr Kel_GetLastErr() {
+      return Bound.Kel_GetLastErr();
+    }
 
-    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
-    public static extern int Kel_SendSealRecord(byte[] userName, byte[] sealId, byte[] remark,
-                                                byte[] url, ref IntPtr result);
+    public static int Kel_SendSealRecord(byte[] userName, byte[] sealId, byte[] remark, byte[] url, ref IntPtr result) {
+      return Bound.Kel_SendSealRecord(userName, sealId, remark, url, ref result);
+    }
 
-    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
-    public static extern int Kel_VerifySeal(byte[] url, byte[] name, byte[] id, byte[] time,
-                                            int typeFlag, ref int status);
+    public static int Kel_VerifySeal(byte[] url, byte[] name, byte[] id, byte[] time, int typeFlag, ref int status) {
+      return Bound.Kel_VerifySeal(url, name, id, time, typeFlag, ref status);
+    }
 
-    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
-    public static extern int Kel_GetServerTime(ref IntPtr time, ref IntPtr signature,
-                                               byte[] content, byte[] url);
+    public static int Kel_GetServerTime(ref IntPtr time, ref IntPtr signature, byte[] content, byte[] url) {
+      return Bound.Kel_GetServerTime(ref time, ref signature, content, url);
+    }
 
-    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
-    public static extern int Kel_VerifyTimeStamp(byte[] content, byte[] time, byte[] signature);
+    public static int Kel_VerifyTimeStamp(byte[] content, byte[] time, byte[] signature) {
+      return Bound.Kel_VerifyTimeStamp(content, time, signature);
+    }
 
-    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
-    public static extern void Kel_to64frombits([Out] byte[] text, byte[] bytes, int count);
+    public static void Kel_to64frombits([Out] byte[] text, byte[] bytes, int count) {
+      Bound.Kel_to64frombits(text, bytes, count);
+    }
 
-    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
-    public static extern int Kel_from64tobits([Out] byte[] bytes, byte[] text, int limit);
+    public static int Kel_from64tobits([Out] byte[] bytes, byte[] text, int limit) {
+      return Bound.Kel_from64tobits(bytes, text, limit);
+    }
 
-    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
-    public static extern int Kel_GetCiphertext(byte[] text, ref IntPtr copy);
+    public static int Kel_GetCiphertext(byte[] text, ref IntPtr copy) {
+      return Bound.Kel_GetCiphertext(text, ref copy);
+    }
 
-    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
-    public static extern int Kel_BinToHex(byte[] bytes, [Out] byte[] hex, uint count);
+    public static int Kel_BinToHex(byte[] bytes, [Out] byte[] hex, uint count) {
+      return Bound.Kel_BinToHex(bytes, hex, count);
+    }
 
-    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
-    public static extern int Kel_HexToBin([Out] byte[] bytes, byte[] hex, uint count);
+    public static int Kel_HexToBin([Out] byte[] bytes, byte[] hex, uint count) {
+      return Bound.Kel_HexToBin(bytes, hex, count);
+    }
 
-    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
-    public static extern IntPtr Kel_GetRadomString();
+    public static IntPtr Kel_GetRadomString() {
+      return Bound.Kel_GetRadomString();
+    }
 
-    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
-    public static extern IntPtr Kel_AESEncryption(byte[] data, int dataLength, byte[] key,
-                                                  int keyLength, ref int resultLength);
+    public static IntPtr Kel_AESEncryption(byte[] data, int dataLength, byte[] key, int keyLength, ref int resultLength) {
+      return Bound.Kel_AESEncryption(data, dataLength, key, keyLength, ref resultLength);
+    }
 
-    [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
-    public static extern IntPtr Kel_AESDecryption(byte[] data, int dataLength, byte[] key,
-                                                  int keyLength, ref int resultLength);
+    public static IntPtr Kel_AESDecryption(byte[] data, int dataLength, byte[] key, int keyLength, ref int resultLength) {
+      return Bound.Kel_AESDecryption(data, dataLength, key, keyLength, ref resultLength);
+    }
+
+    // Mono binds an export when it compiles a method that calls it: the
+    // calls go through Bound, whose methods are compiled when first called,
+    // after the static constructor has told Mono where the library is.
+    private static class Bound {
+      [MethodImpl(MethodImplOptions.NoInlining)]
+      internal static int Kel_ReleaseBuf(IntPtr buffer) {
+        return Exports.Kel_ReleaseBuf(buffer);
+      }
+
+      [MethodImpl(MethodImplOptions.NoInlining)]
+      internal static IntPtr Kel_GetLastErr() {
+        return Exports.Kel_GetLastErr();
+      }
+
+      [MethodImpl(MethodImplOptions.NoInlining)]
+      internal static int Kel_SendSealRecord(byte[] userName, byte[] sealId, byte[] remark, byte[] url, ref IntPtr result) {
+        return Exports.Kel_SendSealRecord(userName, sealId, remark, url, ref result);
+      }
+
+      [MethodImpl(MethodImplOptions.NoInlining)]
+      internal static int Kel_VerifySeal(byte[] url, byte[] name, byte[] id, byte[] time, int typeFlag, ref int status) {
+        return Exports.Kel_VerifySeal(url, name, id, time, typeFlag, ref status);
+      }
+
+      [MethodImpl(MethodImplOptions.NoInlining)]
+      internal static int Kel_GetServerTime(ref IntPtr time, ref IntPtr signature, byte[] content, byte[] url) {
+        return Exports.Kel_GetServerTime(ref time, ref signature, content, url);
+      }
+
+      [MethodImpl(MethodImplOptions.NoInlining)]
+      internal static int Kel_VerifyTimeStamp(byte[] content, byte[] time, byte[] signature) {
+        return Exports.Kel_VerifyTimeStamp(content, time, signature);
+      }
+
+      [MethodImpl(MethodImplOptions.NoInlining)]
+      internal static void Kel_to64frombits([Out] byte[] text, byte[] bytes, int count) {
+        Exports.Kel_to64frombits(text, bytes, count);
+      }
+
+      [MethodImpl(MethodImplOptions.NoInlining)]
+      internal static int Kel_from64tobits([Out] byte[] bytes, byte[] text, int limit) {
+        return Exports.Kel_from64tobits(bytes, text, limit);
+      }
+
+      [MethodImpl(MethodImplOptions.NoInlining)]
+      internal static int Kel_GetCiphertext(byte[] text, ref IntPtr copy) {
+        return Exports.Kel_GetCiphertext(text, ref copy);
+      }
+
+      [MethodImpl(MethodImplOptions.NoInlining)]
+      internal static int Kel_BinToHex(byte[] bytes, [Out] byte[] hex, uint count) {
+        return Exports.Kel_BinToHex(bytes, hex, count);
+      }
+
+      [MethodImpl(MethodImplOptions.NoInlining)]
+      internal static int Kel_HexToBin([Out] byte[] bytes, byte[] hex, uint count) {
+        return Exports.Kel_HexToBin(bytes, hex, count);
+      }
+
+      [MethodImpl(MethodImplOptions.NoInlining)]
+      internal static IntPtr Kel_GetRadomString() {
+        return Exports.Kel_GetRadomString();
+      }
+
+      [MethodImpl(MethodImplOptions.NoInlining)]
+      internal static IntPtr Kel_AESEncryption(byte[] data, int dataLength, byte[] key, int keyLength, ref int resultLength) {
+        return Exports.Kel_AESEncryption(data, dataLength, key, keyLength, ref resultLength);
+      }
+
+      [MethodImpl(MethodImplOptions.NoInlining)]
+      internal static IntPtr Kel_AESDecryption(byte[] data, int dataLength, byte[] key, int keyLength, ref int resultLength) {
+        return Exports.Kel_AESDecryption(data, dataLength, key, keyLength, ref resultLength);
+      }
+    }
+
+    private static class Exports {
+      [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+      internal static extern int Kel_ReleaseBuf(IntPtr buffer);
+
+      [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+      internal static extern IntPtr Kel_GetLastErr();
+
+      [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+      internal static extern int Kel_SendSealRecord(byte[] userName, byte[] sealId, byte[] remark, byte[] url, ref IntPtr result);
+
+      [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+      internal static extern int Kel_VerifySeal(byte[] url, byte[] name, byte[] id, byte[] time, int typeFlag, ref int status);
+
+      [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+      internal static extern int Kel_GetServerTime(ref IntPtr time, ref IntPtr signature, byte[] content, byte[] url);
+
+      [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+      internal static extern int Kel_VerifyTimeStamp(byte[] content, byte[] time, byte[] signature);
+
+      [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+      internal static extern void Kel_to64frombits([Out] byte[] text, byte[] bytes, int count);
+
+      [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+      internal static extern int Kel_from64tobits([Out] byte[] bytes, byte[] text, int limit);
+
+      [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+      internal static extern int Kel_GetCiphertext(byte[] text, ref IntPtr copy);
+
+      [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+      internal static extern int Kel_BinToHex(byte[] bytes, [Out] byte[] hex, uint count);
+
+      [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+      internal static extern int Kel_HexToBin([Out] byte[] bytes, byte[] hex, uint count);
+
+      [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+      internal static extern IntPtr Kel_GetRadomString();
+
+      [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+      internal static extern IntPtr Kel_AESEncryption(byte[] data, int dataLength, byte[] key, int keyLength, ref int resultLength);
+
+      [DllImport(Library, CallingConvention = Convention, ExactSpelling = true)]
+      internal static extern IntPtr Kel_AESDecryption(byte[] data, int dataLength, byte[] key, int keyLength, ref int resultLength);
+    }
 
     /// <summary>Copies the text of a buffer the library handed out and releases it.</summary>
     public static byte[] Take(IntPtr buffer) {

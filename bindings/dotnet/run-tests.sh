@@ -2,7 +2,7 @@
 # Builds the C# binding and its tests with Mono's compiler and runs them
 # against a built libkel.so and the reference seal server.
 # Usage: bindings/dotnet/run-tests.sh LIBRARY_DIR SEAL_SERVER
-#   LIBRARY_DIR  the folder of libkel.so and libkestro.so (build/default/lib)
+#   LIBRARY_DIR  the folder of libkel.so.1 and libkestro.so.1 (build/default/lib)
 #   SEAL_SERVER  the kel-seal-server program
 # Needs Debian's mono-mcs, mono-runtime and libmono-i18n-cjk4.0-cil (code
 # page 936).
@@ -21,8 +21,9 @@ cleanup() {
 trap cleanup EXIT
 
 mcs -nologo -warnaserror -out:"$work/KelTests.exe" "$here/Kel.cs" "$here/tests/KelTests.cs"
-# The library with the development server key beside it, as pubkey.key.
-cp -L "$library_dir"/libkel.so* "$library_dir"/libkestro.so* "$work/"
+# The runtime files only, as a deployment has them (no libkel.so link), with
+# the development server key beside them as pubkey.key.
+cp -L "$library_dir/libkel.so.1" "$library_dir/libkestro.so.1" "$work/"
 cp "$fixtures/dev-only-document-server-key.pub" "$work/pubkey.key"
 
 # shellcheck source=tests/scripts/seal_server.sh
@@ -31,5 +32,5 @@ start_seal_server "$work/server.out" "$server" --key "$fixtures/dev-only-documen
   --test-hooks --valid-seal 'S-1=Acme Ltd' --valid-seal 'S-8=张三'
 url=$server_url
 
-# Mono finds the library as libkel.so on the loader's search path.
+# Mono finds the library as libkel.so.1 on the loader's search path.
 LD_LIBRARY_PATH="$work" mono "$work/KelTests.exe" "$url" "$here/../../include/kel/kel_messages.h"
