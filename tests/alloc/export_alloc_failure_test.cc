@@ -50,14 +50,19 @@ bool InjectFailure() {
   return false;
 }
 
-// Every block starts zeroed: what a block held for an earlier owner (libcurl
-// frees copies of the request, for one) can then never be taken for what the
-// library left in it, whatever blocks the allocator hands out again.
-void *Allocate(std::size_t size) noexcept {
-  if (InjectFailure()) return nullptr;
-  void *block = std::malloc(size != 0 ? size : 1);
+// Every block starts zeroed, all of it that a later search reads: what a
+// block held for an earlier owner (libcurl frees copies of the request, for
+// one) can then never be taken for what the library left in it, whatever
+// blocks the allocator hands out again. Out of line, so that a fortified
+// build does not hold the usable size against the size asked for.
+__attribute__((noinline)) void *Zeroed(void *block) noexcept {
   if (block != nullptr) std::memset(block, 0, malloc_usable_size(block));
   return block;
+}
+
+void *Allocate(std::size_t size) noexcept {
+  if (InjectFailure()) return nullptr;
+  return Zeroed(std::malloc(size != 0 ? size : 1));
 }
 
 void *AllocateAligned(std::size_t size, std::align_val_t alignment) noexcept {
@@ -66,8 +71,7 @@ void *AllocateAligned(std::size_t size, std::align_val_t alignment) noexcept {
   std::size_t align = static_cast<std::size_t>(alignment);
   if (align < sizeof(void *)) align = sizeof(void *);
   if (posix_memalign(&block, align, size != 0 ? size : 1) != 0) return nullptr;
-  std::memset(block, 0, malloc_usable_size(block));
-  return block;
+  return Zeroed(block);
 }
 
 void *AllocateOrThrow(std::size_t size) {
