@@ -347,7 +347,10 @@ TEST(HttpRequestTest, TheShippedLimitsHold) {
   // The stall limit counts whole seconds and is checked about once a second,
   // so the limits are kept long enough to tell each from the next.
   const int kScale = 20;
-  TransportTimeouts previous = ScaleTransportTimeoutsForTesting(kScale);
+  struct RestoreTimeouts {
+    TransportTimeouts previous;
+    ~RestoreTimeouts() { SetTransportTimeoutsForTesting(previous); }
+  } restore{ScaleTransportTimeoutsForTesting(kScale)};  // also when an assertion returns early
   CannedAnswer trickle;
   trickle.body = Pattern(100);
   trickle.piece_sizes = {1};
@@ -383,7 +386,6 @@ TEST(HttpRequestTest, TheShippedLimitsHold) {
     // a limit 1.5 times as long (or the next limit) would give.
     EXPECT_LT(took_ms, row.limit_ms * 5 / 4 + 500);
   }
-  SetTransportTimeoutsForTesting(previous);
 }
 
 // An exchange that fails or stops reading early leaves its connection
