@@ -6,7 +6,8 @@
 #   test   (the default) the whole test toolset on top: the test and benchmark
 #          libraries, the Windows cross build, 32- and 64-bit Wine and the
 #          locales its code-page tests generate, the Windows packages' tools,
-#          Mono and pytest for the bindings, fuzzing and valgrind
+#          Mono, the JDK with JNA and pytest for the bindings, fuzzing and
+#          valgrind
 # Afterwards: scripts/build.sh default (Linux), scripts/build-windows.sh
 # (Kel.dll and KESTRO.dll for 32- and 64-bit Windows), scripts/test.sh.
 set -euo pipefail
@@ -30,6 +31,8 @@ test_packages=(
   llvm-14 lld-14 zip unzip
   # The C# binding under Mono (code page 936 comes with the CJK encodings).
   mono-mcs mono-runtime libmono-i18n-cjk4.0-cil
+  # The Java binding: the JDK and JNA.
+  default-jdk-headless libjna-java
   # The Python binding: installed offline with pip alone, also into a bare
   # virtual environment (python3-venv) by its tests.
   python3-pip python3-venv python3-pytest

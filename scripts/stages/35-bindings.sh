@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The C# and Python bindings against the release build's libkel.so and the
-# reference seal server: the C# binding and its tests built with Mono's
-# compiler and run under Mono; the Python package installed with pip from the
+# The C#, Java and Python bindings against the release build's libkel.so and
+# the reference seal server: the C# binding and its tests built with Mono's
+# compiler and run under Mono; the Java binding and its tests built with the
+# JDK and run over JNA; the Python package installed with pip from the
 # source tree (offline, with its own build backend) and its tests run with
 # pytest, the package's own kel_seal_server fixture included, which loads the
 # library that KEL_LIBRARY names.
@@ -14,6 +15,9 @@ server="$PWD/build/default/bin/kel-seal-server"
 
 echo "--- C# binding (Mono)"
 bindings/dotnet/run-tests.sh "$lib" "$server"
+
+echo "--- Java binding"
+bindings/java/run-tests.sh "$lib" "$server"
 
 echo "--- Python binding"
 target=$(mktemp -d)
