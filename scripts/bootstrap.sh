@@ -6,8 +6,8 @@
 #   test   (the default) the whole test toolset on top: the test and benchmark
 #          libraries, the Windows cross build, 32- and 64-bit Wine and the
 #          locales its code-page tests generate, the Windows packages' tools,
-#          Mono, the JDK with JNA and pytest for the bindings, fuzzing and
-#          valgrind
+#          Mono, the JDK with JNA, Free Pascal and pytest for the bindings,
+#          fuzzing and valgrind
 # Afterwards: scripts/build.sh default (Linux), scripts/build-windows.sh
 # (Kel.dll and KESTRO.dll for 32- and 64-bit Windows), scripts/test.sh.
 set -euo pipefail
@@ -33,6 +33,8 @@ test_packages=(
   mono-mcs mono-runtime libmono-i18n-cjk4.0-cil
   # The Java binding: the JDK and JNA.
   default-jdk-headless libjna-java
+  # The Pascal binding under Free Pascal (its RTL brings cwstring and cthreads).
+  fp-compiler fp-units-rtl
   # The Python binding: installed offline with pip alone, also into a bare
   # virtual environment (python3-venv) by its tests.
   python3-pip python3-venv python3-pytest

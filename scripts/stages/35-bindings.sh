@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# The C#, Java and Python bindings against the release build's libkel.so and
-# the reference seal server: the C# binding and its tests built with Mono's
-# compiler and run under Mono; the Java binding and its tests built with the
-# JDK and run over JNA; the Python package installed with pip from the
+# The C#, Java, Python and Pascal bindings against the release build's
+# libkel.so and the reference seal server: the C# binding and its tests built
+# with Mono's compiler and run under Mono; the Java binding and its tests
+# built with the JDK and run over JNA; the Python package installed with pip from the
 # source tree (offline, with its own build backend) and its tests run with
 # pytest, the package's own kel_seal_server fixture included, which loads the
-# library that KEL_LIBRARY names.
+# library that KEL_LIBRARY names; the Pascal unit and its tests built with
+# Free Pascal in Delphi and in ObjFPC mode.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 cmake --preset default >/dev/null
@@ -18,6 +19,9 @@ bindings/dotnet/run-tests.sh "$lib" "$server"
 
 echo "--- Java binding"
 bindings/java/run-tests.sh "$lib" "$server"
+
+echo "--- Pascal binding (Free Pascal)"
+bindings/pascal/run-tests.sh "$lib" "$server"
 
 echo "--- Python binding"
 target=$(mktemp -d)
