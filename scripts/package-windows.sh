@@ -140,9 +140,19 @@ scripts/package-windows.sh --server-key YOUR-KEY.pub"
   if [[ $target == i686 ]]; then
     bits="32-bit"
     convention="The exports are __stdcall, undecorated, with ordinals 1 to 14 (lib/Kel.def)."
+    import_note="lib/Kel.lib and lib/libKel.dll.a are ready to link. An import library made
+from lib/Kel.def needs -k (--kill-at), which binds each decorated name that
+a compiler emits (_Kel_VerifySeal@24) to the undecorated export:
+  dlltool -k -d lib/Kel.def -D Kel.dll -l libKel.dll.a
+  llvm-dlltool -m i386 -k -d lib/Kel.def -D Kel.dll -l Kel.lib
+Without -k the import library names Kel_VerifySeal@24, which Kel.dll does not
+export: the program links, then fails to load Kel.dll's functions. Microsoft's
+lib /def: has no such option: with Microsoft's linker, use lib/Kel.lib."
   else
     bits="64-bit"
     convention="The exports have ordinals 1 to 14 (lib/Kel.def)."
+    import_note="lib/Kel.lib and lib/libKel.dll.a are ready to link. To make an import library
+from lib/Kel.def: dlltool -d lib/Kel.def -D Kel.dll -l libKel.dll.a"
   fi
   sed 's/$/\r/' >"$stage/README.txt" <<EOF
 Kel $version for $bits Windows
@@ -155,6 +165,8 @@ bindings/pascal/Kel.pas. The library's messages, their meaning and the exports
 that give them: include/kel/kel_messages.h.
 kel.exe calls the library from the command line (kel.exe --help).
 docs/api.md describes every export.
+
+$import_note
 
 $key_note
 

@@ -5,8 +5,9 @@
 # read from the DLLs' version resources, verdicts (a Chinese holder name
 # included), a recorded use, a server time checked against the package's
 # pubkey.key and a tampered one failing, and binary data through standard
-# input and output; and a program compiled for Microsoft's toolchain and
-# linked by lld-link against the package's lib/Kel.lib alone.
+# input and output; a program compiled for Microsoft's toolchain and
+# linked by lld-link against the package's lib/Kel.lib alone; and programs
+# linked by MinGW's gcc against import libraries made from lib/Kel.def.
 # Prints a line per check and "N passed, N failed".
 #
 # Usage: package_smoke.sh ZIP SEAL_SERVER [SERVER_KEY_PEM]
@@ -21,8 +22,14 @@ server=$2
 key=${3:-$root/tests/fixtures/dev-only-document-server-key.pem}
 
 case $(basename "$zip") in
-  *-win32.zip) wine=/usr/lib/wine/wine msvc_target=i686-pc-windows-msvc ;;
-  *-win64.zip) wine=/usr/lib/wine/wine64 msvc_target=x86_64-pc-windows-msvc ;;
+  *-win32.zip)
+    wine=/usr/lib/wine/wine msvc_target=i686-pc-windows-msvc mingw=i686-w64-mingw32
+    dlltool_machine=i386 kill_at=(-k) entry=_entry
+    ;;
+  *-win64.zip)
+    wine=/usr/lib/wine/wine64 msvc_target=x86_64-pc-windows-msvc mingw=x86_64-w64-mingw32
+    dlltool_machine=i386:x86-64 kill_at=() entry=entry
+    ;;
   *) echo "not a Windows package: $zip" >&2; exit 2 ;;
 esac
 version=$(basename "$zip" | sed -E 's/^kel-(.*)-win(32|64)\.zip$/\1/')
@@ -135,6 +142,32 @@ if command -v lld-link-14 >/dev/null && command -v clang >/dev/null; then
 else
   echo "[FAIL] lld-link-14 or clang is missing (Debian's lld-14 and clang)"
   failed=$((failed + 1))
+fi
+
+# Import libraries made from lib/Kel.def as README.txt says (-k on 32-bit), by
+# MinGW's dlltool and by llvm-dlltool: a program linked against each by
+# MinGW's gcc runs. Without -k, the 32-bit one imports decorated names.
+# link_from_def NAME DLLTOOL...: links $package/NAME.exe that way.
+link_from_def() {
+  local name=$1
+  shift
+  "$@" -d "$package/lib/Kel.def" -D Kel.dll -l "$scratch/$name.a"
+  "$mingw-gcc" -ffreestanding -fno-stack-protector -O1 -nostdlib -Wl,-e,"$entry" \
+    -I"$package/include" "$here/package_linkcheck.c" "$scratch/$name.a" -o "$package/$name.exe"
+}
+for tool in "$mingw-dlltool" llvm-dlltool-14; do
+  flags=("${kill_at[@]}")
+  [[ $tool == llvm-* ]] && flags+=(-m "$dlltool_machine")
+  link_from_def "from-def-$tool" "$tool" "${flags[@]}"
+  status=0
+  output=$(cd "$package" && "${loader[@]}" "./from-def-$tool.exe" 2>/dev/null) || status=$?
+  check "a program linked against an import library made from Kel.def by $tool" has 0 ''
+done
+if [[ ${#kill_at[@]} -gt 0 ]]; then
+  link_from_def without-k "$mingw-dlltool"
+  status=0
+  output=$("$mingw-objdump" -p "$package/without-k.exe") || status=$?
+  check "without -k the import library names Kel_VerifySeal@24" has 0 'Kel_VerifySeal@24'
 fi
 
 echo "$passed passed, $failed failed"
