@@ -13,6 +13,8 @@
 set -euo pipefail
 
 profile=${1:-test}
+# Seconds to wait for another apt or dpkg to finish (KEL_APT_LOCK_WAIT).
+lock_wait=${KEL_APT_LOCK_WAIT:-600}
 build_packages=(
   build-essential cmake pkg-config ninja-build
   libssl-dev openssl libcurl4-openssl-dev
@@ -47,12 +49,15 @@ esac
 
 missing=()
 for package in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  # A package installed for two architectures (libgnutls30 and
+  # libgnutls30:i386) reports its status once for each.
+  status=$(dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | sort -u || true)
   [[ "$status" == "install ok installed" ]] || missing+=("$package")
 done
 [[ ${#missing[@]} -eq 0 ]] && exit 0
 
 echo "bootstrap: installing ${missing[*]}"
+echo "bootstrap: (waits up to ${lock_wait}s for another apt or dpkg to finish)"
 if [[ $(id -u) -ne 0 ]]; then
   if command -v sudo >/dev/null 2>&1; then
     sudo_cmd=(sudo)
@@ -71,5 +76,20 @@ if [[ " ${missing[*]} " == *":i386 "* ]] &&
   ! dpkg --print-foreign-architectures | grep -qx i386; then
   "${sudo_cmd[@]}" dpkg --add-architecture i386
 fi
-"${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# apt waits for dpkg's locks by itself, up to DPkg::Lock::Timeout; not for the
+# package lists' lock that another "apt-get update" holds: that is retried.
+apt_get() {
+  "${sudo_cmd[@]}" env LC_ALL=C apt-get -o DPkg::Lock::Timeout="$lock_wait" "$@"
+}
+waited=0
+until errors=$(apt_get update -qq 2>&1); do
+  if [[ $errors != *"Could not get lock"* || $waited -ge $lock_wait ]]; then
+    echo "$errors" >&2
+    exit 1
+  fi
+  echo "bootstrap: another apt holds the package lists; waiting (${waited}s so far)"
+  sleep 10
+  waited=$((waited + 10))
+done
+[[ -n "$errors" ]] && echo "$errors" >&2
+apt_get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
