@@ -8,8 +8,11 @@
 #   lib/libKel.dll.a               import library for MinGW
 #   lib/Kel.def                    the exports with their ordinals
 #   pubkey.key                     the DEVELOPMENT server key (see README.txt)
-#   docs/, bindings/dotnet/Kel.cs, bindings/pascal/Kel.pas, README.txt, LICENSE,
-#   CHANGELOG.md, licenses/
+#   bindings/dotnet/Kel.cs         the C# binding
+#   bindings/java/                 the Java binding (sources and README)
+#   bindings/pascal/               the Delphi and Free Pascal unit (and README)
+#   examples/                      one small program per language (C, C#, Java, Pascal)
+#   docs/, README.txt, LICENSE, CHANGELOG.md, licenses/
 # and the zip's file list is printed.
 #
 # Usage: scripts/package-windows.sh [--server-key FILE] [--build-root DIR] [--dist DIR]
@@ -87,7 +90,7 @@ for target in "${targets[@]}"; do
   name="kel-$version-$suffix"
   stage="$work/$name"
   mkdir -p "$stage/include/kel" "$stage/lib" "$stage/docs" "$stage/bindings/dotnet" "$stage/bindings/pascal" \
-    "$stage/licenses"
+    "$stage/bindings/java" "$stage/examples" "$stage/licenses"
   for file in "$build/bin/Kel.dll" "$build/bin/KESTRO.dll" "$build/bin/kel.exe"; do
     strip_into "$prefix" "$file" "$stage"
   done
@@ -123,7 +126,11 @@ for target in "${targets[@]}"; do
   mv "$stage/README.md" "$stage/docs/README.md"
   cp docs/api.md docs/protocol.md docs/security.md "$stage/docs/"
   cp bindings/dotnet/Kel.cs "$stage/bindings/dotnet/"
-  cp bindings/pascal/Kel.pas "$stage/bindings/pascal/"
+  cp bindings/pascal/Kel.pas bindings/pascal/README.md "$stage/bindings/pascal/"
+  cp -r bindings/java/src "$stage/bindings/java/"
+  cp bindings/java/README.md "$stage/bindings/java/"
+  cp examples/example.c "$stage/examples/"
+  cp -r examples/csharp examples/java examples/pascal "$stage/examples/"
   # KESTRO.dll carries libgcrypt and libgpg-error (LGPL-2.1-or-later).
   for package in libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev; do
     cp "/usr/share/doc/$package/copyright" "$stage/licenses/${package%-mingw-w64-dev}.txt"
@@ -160,9 +167,11 @@ Kel $version for $bits Windows
 Put Kel.dll and KESTRO.dll beside your program, and pubkey.key beside Kel.dll.
 $convention
 C and C++: include/kel/kel.h; link lib/Kel.lib (Microsoft's linker) or
-lib/libKel.dll.a (MinGW). C#: bindings/dotnet/Kel.cs. Delphi and Free Pascal:
-bindings/pascal/Kel.pas. The library's messages, their meaning and the exports
-that give them: include/kel/kel_messages.h.
+lib/libKel.dll.a (MinGW). C#: bindings/dotnet/Kel.cs. Java (JNA 5):
+bindings/java/. Delphi and Free Pascal: bindings/pascal/Kel.pas. Each binding's
+README.md says more. examples/ holds one small program per language, with its
+build command at its top. The library's messages, their meaning and the
+exports that give them: include/kel/kel_messages.h.
 kel.exe calls the library from the command line (kel.exe --help).
 docs/api.md describes every export.
 

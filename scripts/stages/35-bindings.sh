@@ -6,7 +6,8 @@
 # source tree (offline, with its own build backend) and its tests run with
 # pytest, the package's own kel_seal_server fixture included, which loads the
 # library that KEL_LIBRARY names; the Pascal unit and its tests built with
-# Free Pascal in Delphi and in ObjFPC mode.
+# Free Pascal in Delphi and in ObjFPC mode. Then the example programs of
+# examples/, each built against its binding and run against the server.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 cmake --preset default >/dev/null
@@ -22,6 +23,9 @@ bindings/java/run-tests.sh "$lib" "$server"
 
 echo "--- Pascal binding (Free Pascal)"
 bindings/pascal/run-tests.sh "$lib" "$server"
+
+echo "--- Example programs"
+tests/scripts/examples_test.sh "$lib" "$server"
 
 echo "--- Python binding"
 target=$(mktemp -d)

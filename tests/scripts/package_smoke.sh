@@ -170,5 +170,19 @@ if [[ ${#kill_at[@]} -gt 0 ]]; then
   check "without -k the import library names Kel_VerifySeal@24" has 0 'Kel_VerifySeal@24'
 fi
 
+status=0
+missing=$(cd "$package" && for file in bindings/dotnet/Kel.cs bindings/java/README.md \
+  bindings/java/src/main/java/kel/KelClient.java bindings/pascal/Kel.pas examples/example.c \
+  examples/csharp/VerifySeal.cs examples/java/VerifySeal.java examples/pascal/verify_seal.pas; do
+  [[ -f $file ]] || echo "$file"
+done)
+output="missing: $missing"
+check "the bindings and an example per language" test -z "$missing"
+# The C example, built by MinGW against the package's header and import library.
+"$mingw-gcc" -Wall -Werror -I"$package/include" "$package/examples/example.c" \
+  "$package/lib/libKel.dll.a" -o "$package/example.exe"
+output=$(cd "$package" && "${loader[@]}" ./example.exe 2>/dev/null | tr -d '\r') || status=$?
+check "the C example, linked against lib/libKel.dll.a" has 0 'decoded back: 11 bytes, "Kel example"'
+
 echo "$passed passed, $failed failed"
 [[ $failed -eq 0 ]]
