@@ -12,11 +12,22 @@ scripts/build-windows.sh
 tests/scripts/check_windows_dlls.sh build/windows-i686 build/windows-x86_64
 
 # wine32's loader is itself a 32-bit program: if it cannot start, neither
-# can the shipped DLL's test host.
-if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  echo "windows: cannot run 32-bit programs here (kernel without IA32 emulation," \
-    "or wine32:i386 not installed), so the shipped 32-bit Kel.dll cannot be tested"
-  exit 1
+# can the shipped DLL's test host. A kernel whose 32-bit emulation is switched
+# off (ia32_emulation=off, an "Exec format error") cannot run it at all: the
+# 32-bit DLLs are then built and checked statically only, and the stage says
+# so in its last line. A missing wine32 is a fault of the machine's set-up.
+targets=(i686 x86_64)
+not_run=""
+if ! wine32_says=$(/usr/lib/wine/wine --version 2>&1); then
+  if [[ $wine32_says != *"Exec format error"* ]]; then
+    echo "windows: wine32 does not start: $wine32_says"
+    echo "(install wine32:i386: scripts/bootstrap.sh test)"
+    exit 1
+  fi
+  targets=(x86_64)
+  not_run="; i686 NOT RUN: this kernel starts no 32-bit programs (32-bit emulation off)"
+  echo "windows: this kernel starts no 32-bit programs, so the 32-bit Kel.dll is built and" \
+    "checked statically but not run"
 fi
 
 server=build/asan/bin/kel-seal-server
@@ -139,7 +150,7 @@ run_program() {
 }
 
 echo "wine: running the Windows test programs against $url"
-for target in i686 x86_64; do
+for target in "${targets[@]}"; do
   run_program "$target" kel_windows_tests.exe zh_CN.UTF-8 936 "电子印章-$target" "$target-cp936"
   run_program "$target" kel_windows_tests.exe fr_FR.UTF-8 1252 "café€-$target" "$target-cp1252"
   # A provider that raises structured exceptions, in a folder of its own so
@@ -156,6 +167,7 @@ done
 /usr/lib/wine/wineserver64 -k 2>/dev/null || true
 scripts/package-windows.sh
 for zip in dist/kel-*-win32.zip dist/kel-*-win64.zip; do
+  [[ $zip == *-win32.zip && ${targets[0]} != i686 ]] && continue
   status=0
   tests/scripts/package_smoke.sh "$zip" "$server" \
     >"$scratch/package.out" 2>&1 || status=$?
@@ -172,5 +184,5 @@ for zip in dist/kel-*-win32.zip dist/kel-*-win64.zip; do
   fi
 done
 
-echo "windows: $passed_total passed, $failed_total failed"
+echo "windows: $passed_total passed, $failed_total failed$not_run"
 [[ $failed -eq 0 && $failed_total -eq 0 ]]
