@@ -3,14 +3,21 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "api/trace.h"
 #include "module/module_path.h"
+#include "net/proxy_rules.h"
 
 namespace kel {
 namespace {
 
 constexpr char kKeyFileName[] = "pubkey.key";
+
+// The longest value read from a proxy variable: the most one environment
+// string can hold on Linux (MAX_ARG_STRLEN), far more than Windows allows.
+// A longer value counts as unset.
+constexpr unsigned kProxyValueBufferSize = 128 * 1024;
 
 }  // namespace
 
@@ -28,7 +35,23 @@ bool ModuleApp::InitInstance() {
   const char *key_file = beside ? path.get() : kKeyFileName;
   LoadServerKey(key_file);
   StartTrace(key_file);
+  ReadProxySettings();
   return true;
+}
+
+void ModuleApp::ReadProxySettings() {
+  // Read once, here, like KEL_TRACE: every exchange decides from this copy.
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[kProxyValueBufferSize]);
+  if (buffer == nullptr) return;
+  try {
+    SetProxyVariables(ReadProxyVariables([&buffer](const char *name, std::string *value) {
+      if (!EnvironmentValue(name, buffer.get(), kProxyValueBufferSize)) return false;
+      *value = buffer.get();
+      return true;
+    }));
+  } catch (...) {
+    // No memory for the values: exchanges go direct.
+  }
 }
 
 void ModuleApp::StartTrace(const char *key_file) {

@@ -10,8 +10,9 @@ namespace kel {
 class ModuleApp {
  public:
   // Loads pubkey.key from the library's own directory, or else from the
-  // current directory, and switches the trace on when KEL_TRACE names a
-  // file (api/trace.h). Never fails: a missing file leaves the key empty.
+  // current directory, switches the trace on when KEL_TRACE names a file
+  // (api/trace.h), and reads the proxy variables (net/proxy_rules.h). Never
+  // fails: a missing file leaves the key empty.
   bool InitInstance();
 
   const KeyFileBuffer &ServerKey() const { return server_key_; }
@@ -28,6 +29,10 @@ class ModuleApp {
   // Reads KEL_TRACE and, with the trace on, writes its first line: which key
   // file start-up read (`key_file`) and how many bytes it held.
   void StartTrace(const char *key_file);
+
+  // Reads the proxy variables for every later exchange; none when memory
+  // runs out.
+  static void ReadProxySettings();
 
   // Written only during start-up, under the loader's serialisation; read
   // without a lock afterwards.

@@ -2,7 +2,9 @@
 // WinINet sends for the same request (agent "MyAgent", "Accept: */*", the
 // form Content-Type, the target with a leading '/'), with time-outs so that
 // neither a silent nor a trickling server can hold the host's thread for
-// long. No proxy is used and no environment variable is read.
+// long. The proxy comes from the variables read when the library was loaded
+// (net/proxy_rules.h), decided here for each exchange and handed to libcurl
+// explicitly, so that libcurl never reads the environment itself.
 //
 // Connections are kept from one exchange to the next, as WinINet keeps them:
 // a repeated call saves the TCP connect and the TLS handshake, round trips
@@ -42,6 +44,7 @@
 
 #include "net/body_accumulator.h"
 #include "net/http_transport.h"
+#include "net/proxy_rules.h"
 #include "net/url_parts.h"
 
 namespace kel {
@@ -112,15 +115,27 @@ SecretText RequestTarget(const SecretText &object_name) {
   return target;
 }
 
-// The host and port only; the target goes through CURLOPT_REQUEST_TARGET
+// The scheme, host and port; the target goes through CURLOPT_REQUEST_TARGET
 // byte for byte, untouched by libcurl's URL parser (which would drop a
 // fragment or remove dot segments).
-std::string ServerUrl(const TransportRequest &request) {
+std::string ServerOrigin(const TransportRequest &request) {
   std::string url = request.secure ? "https://" : "http://";
   url += request.host;
   if (request.port != 0) url += ":" + std::to_string(request.port);
-  url += "/";
   return url;
+}
+
+// The request line's target. An HTTP proxy that relays a plain http request
+// needs it in absolute form, "http://host:port/..."; libcurl does not build
+// that form itself once the target is given. Through a tunnel (https) or a
+// SOCKS proxy the server gets the target as it is.
+SecretText WireTarget(const TransportRequest &request, const std::string &proxy) {
+  SecretText target = RequestTarget(request.object_name);
+  if (proxy.empty() || request.secure || !IsHttpProxy(proxy)) return target;
+  std::string origin = ServerOrigin(request);
+  SecretText absolute(origin.data(), origin.size());
+  absolute += target;
+  return absolute;
 }
 
 // What the write callback fills. libcurl is C: nothing may be thrown through
@@ -407,14 +422,18 @@ curl_socket_t OpenSocket(void *, curlsocktype, curl_sockaddr *address) noexcept 
   return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
 }
 
-// Options that stay the same for every exchange, and the headers.
-bool SetCommonOptions(CURL *handle, curl_slist *headers, bool secure) {
+// Options that stay the same for every exchange, the headers, and the proxy
+// chosen for this one (empty: none).
+bool SetCommonOptions(CURL *handle, curl_slist *headers, bool secure, const std::string &proxy) {
   return curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, secure ? "https" : "http") == CURLE_OK &&
          curl_easy_setopt(handle, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1) == CURLE_OK &&
          curl_easy_setopt(handle, CURLOPT_USERAGENT, "MyAgent") == CURLE_OK &&
          curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers) == CURLE_OK &&
-         // An empty proxy name turns off proxies, also those named in the environment.
-         curl_easy_setopt(handle, CURLOPT_PROXY, "") == CURLE_OK &&
+         // Given both, libcurl reads no proxy variable: an empty proxy name
+         // means none, and an empty list of exceptions keeps it from reading
+         // no_proxy for one.
+         curl_easy_setopt(handle, CURLOPT_PROXY, proxy.c_str()) == CURLE_OK &&
+         curl_easy_setopt(handle, CURLOPT_NOPROXY, "") == CURLE_OK &&
          curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
          curl_easy_setopt(handle, CURLOPT_OPENSOCKETFUNCTION, OpenSocket) == CURLE_OK &&
          // A name lookup still running at the deadline is left to finish on
@@ -535,7 +554,8 @@ TransportResult PerformExchange(const TransportRequest &request) {
   // libcurl's own account of a failure, more precise than its error code's
   // text. Declared before the handle, which writes to it until cleaned up.
   char error_text[CURL_ERROR_SIZE] = {};
-  std::string url = ServerUrl(request);
+  const std::string proxy = ProxyFor(LoadedProxyVariables(), request.secure, request.host);
+  std::string url = ServerOrigin(request) + "/";
   Lease lease(url);
   CURL *handle = lease.get();
   if (handle == nullptr) return Ended(&outcome, TransportEnd::kNotSent, "libcurl gave no handle");
@@ -544,7 +564,7 @@ TransportResult PerformExchange(const TransportRequest &request) {
     return Ended(&outcome, TransportEnd::kNotSent, "no memory for the request headers");
   }
 
-  SecretText target = RequestTarget(request.object_name);
+  SecretText target = WireTarget(request, proxy);
   BodyAccumulator accumulator;
   BodySink sink{&accumulator, nullptr};
   BodySource source{request.content.data(), request.content.size()};
@@ -561,7 +581,7 @@ TransportResult PerformExchange(const TransportRequest &request) {
                  "the deadline passed before the request was sent");
   }
   bool configured =
-      SetCommonOptions(handle, headers.get(), request.secure) && SetCaFile(handle) &&
+      SetCommonOptions(handle, headers.get(), request.secure, proxy) && SetCaFile(handle) &&
       curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, error_text) == CURLE_OK &&
       curl_easy_setopt(handle, CURLOPT_URL, url.c_str()) == CURLE_OK &&
       curl_easy_setopt(handle, CURLOPT_REQUEST_TARGET, target.c_str()) == CURLE_OK &&

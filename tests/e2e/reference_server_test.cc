@@ -26,6 +26,7 @@
 #include "api/messages.h"
 #include "seal_server.h"
 #include "seal_server_fixture.h"
+#include "support/answer_dropping_proxy.h"
 #include "support/child_process.h"
 
 namespace kel::test {
@@ -701,6 +702,29 @@ TEST_F(ReferenceServerTls, EveryTransactionOverHttpsWithACertificateFromATrusted
       EXPECT_EQ(kel->VerifyTimeStamp("doc", time_text.c_str(), signature_text.c_str()), 0);
     }
   }
+}
+
+// Through the proxy that https_proxy names, an https exchange goes in a
+// CONNECT tunnel, and the certificate is still checked against the URL's
+// host name: the tunnel reaches the same server for a name it lacks.
+TEST_F(ReferenceServerTls, HttpsGoesThroughTheProxysTunnel) {
+  auto server = Start("server");
+  AnswerDroppingProxy proxy(server->port(), 0);
+  ASSERT_TRUE(proxy.Start());
+  setenv("https_proxy", proxy.url().c_str(), 1);
+  auto kel = TrustingKel();
+  unsetenv("https_proxy");
+  const std::string port = std::to_string(server->port());
+  const std::string named = "https://localhost:" + port + "/x";
+  const std::string unnamed = "https://seal.invalid:" + port + "/x";
+  int status = -1;
+  EXPECT_EQ(kel->VerifySeal(named.c_str(), "Acme", "S-1", "t", 1, &status), 0);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(kel->VerifySeal(unnamed.c_str(), "Acme", "S-1", "t", 1, &status), 1);
+  EXPECT_EQ(kel->LastError(), msg::kServerUnreachable);
+  EXPECT_EQ(proxy.RequestLines(),
+            (std::vector<std::string>{"CONNECT localhost:" + port + " HTTP/1.1",
+                                      "CONNECT seal.invalid:" + port + " HTTP/1.1"}));
 }
 
 TEST_F(ReferenceServerTls, CertificatesThatShouldNotBeTrustedFail) {

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,10 +14,11 @@ namespace kel::test {
 namespace {
 
 // Reads one HTTP message (head and a body of Content-Length bytes; without
-// that header, up to the end of the connection) into `message`. `pending`
-// keeps bytes read past its end for the next message. False when the
-// connection ends before a whole message arrived.
-bool ReadMessage(int fd, std::string *pending, std::string *message) {
+// that header, none for a request and up to the end of the connection for
+// an answer) into `message`. `pending` keeps bytes read past its end for the
+// next message. False when the connection ends before a whole message
+// arrived.
+bool ReadMessage(int fd, bool request, std::string *pending, std::string *message) {
   char chunk[16384];
   std::size_t head_end;
   while ((head_end = pending->find("\r\n\r\n")) == std::string::npos) {
@@ -34,6 +36,7 @@ bool ReadMessage(int fd, std::string *pending, std::string *message) {
     }
     line = end + 2;
   }
+  if (length < 0 && request) length = 0;
   while (length < 0 || pending->size() < head_end + static_cast<std::size_t>(length)) {
     ssize_t got = recv(fd, chunk, sizeof chunk, 0);
     if (got < 0) return false;
@@ -56,6 +59,21 @@ bool SendAll(int fd, const std::string &data) {
     sent += static_cast<std::size_t>(put);
   }
   return true;
+}
+
+// A request whose target is absolute ("POST http://h:1/x HTTP/1.1") with
+// the target's path only, as the server expects it from a client.
+std::string WithOriginTarget(const std::string &request) {
+  std::size_t target = request.find(' ') + 1;
+  std::size_t scheme_end = request.find("://", target);
+  std::size_t line_end = request.find("\r\n");
+  if (target == 0 || scheme_end == std::string::npos || scheme_end > line_end ||
+      request.find(' ', target) < scheme_end) {
+    return request;
+  }
+  std::size_t path = request.find_first_of("/ ", scheme_end + 3);
+  std::string rest = request.substr(path);
+  return request.substr(0, target) + (rest[0] == ' ' ? "/" : "") + rest;
 }
 
 sockaddr_in Loopback(int port) {
@@ -125,15 +143,57 @@ void AnswerDroppingProxy::AcceptLoop() {
   }
 }
 
+std::vector<std::string> AnswerDroppingProxy::RequestLines() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return request_lines_;
+}
+
+// Passes bytes both ways until either side closes (or Stop shuts both).
+void AnswerDroppingProxy::Tunnel(int client, int upstream, const std::string &pending) {
+  if (!SendAll(client, "HTTP/1.1 200 Connection established\r\n\r\n") ||
+      !SendAll(upstream, pending)) {
+    return;
+  }
+  pollfd ends[2] = {{client, POLLIN, 0}, {upstream, POLLIN, 0}};
+  char chunk[16384];
+  while (poll(ends, 2, -1) > 0) {
+    for (int from = 0; from < 2; ++from) {
+      if (ends[from].revents == 0) continue;
+      ssize_t got = recv(ends[from].fd, chunk, sizeof chunk, 0);
+      if (got <= 0 ||
+          !SendAll(ends[1 - from].fd, std::string(chunk, static_cast<std::size_t>(got)))) {
+        return;
+      }
+    }
+  }
+}
+
 void AnswerDroppingProxy::Serve(int client) {
   int upstream = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address = Loopback(upstream_port_);
   if (upstream >= 0 && Track(upstream)) {
     if (connect(upstream, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0) {
       std::string from_client, from_server, request, answer;
-      for (int number = 1; ReadMessage(client, &from_client, &request); ++number) {
+      for (int number = 1; ReadMessage(client, true, &from_client, &request); ++number) {
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          request_lines_.push_back(request.substr(0, request.find("\r\n")));
+        }
+        if (request.compare(0, 8, "CONNECT ") == 0) {
+          if (hold_tunnels_) {
+            char byte;
+            while (recv(client, &byte, 1, 0) > 0) {
+            }
+          } else {
+            Tunnel(client, upstream, from_client);
+          }
+          break;
+        }
         ++forwarded_;
-        if (!SendAll(upstream, request) || !ReadMessage(upstream, &from_server, &answer)) break;
+        if (!SendAll(upstream, WithOriginTarget(request)) ||
+            !ReadMessage(upstream, false, &from_server, &answer)) {
+          break;
+        }
         if (number == drop_answer_) {
           ++dropped_;
           break;

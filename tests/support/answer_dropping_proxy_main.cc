@@ -1,7 +1,8 @@
 // The answer-dropping proxy as a program, for test hosts that cannot run it
 // in-process (the Windows test programs under Wine):
 //   kel-answer-dropping-proxy --upstream-port PORT [--drop-answer N]
-// Prints "listening on URL" once it listens and runs until it is killed.
+// (N = 0 drops no answer). Prints "listening on URL" once it listens and runs
+// until it is killed.
 // Other options are passed over, so scripts can start it as they start the
 // reference server.
 #include <unistd.h>
@@ -19,7 +20,7 @@ int main(int argc, char **argv) {
     if (std::strcmp(argv[i], "--upstream-port") == 0) upstream = std::atoi(argv[i + 1]);
     if (std::strcmp(argv[i], "--drop-answer") == 0) drop = std::atoi(argv[i + 1]);
   }
-  if (upstream <= 0 || upstream > 65535 || drop <= 0) {
+  if (upstream <= 0 || upstream > 65535 || drop < 0) {
     std::fprintf(stderr, "usage: %s --upstream-port PORT [--drop-answer N]\n", argv[0]);
     return 2;
   }

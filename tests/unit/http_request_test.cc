@@ -17,6 +17,8 @@
 
 #include "net/body_accumulator.h"
 #include "net/http_transport.h"
+#include "net/proxy_rules.h"
+#include "support/answer_dropping_proxy.h"
 #include "support/raw_listener.h"
 #include "support/recording_server.h"
 
@@ -64,6 +66,17 @@ class ShortTimeouts {
 
  private:
   TransportTimeouts previous_;
+};
+
+// The proxy variables for the exchanges of one scope, as if read at load.
+class ScopedProxyVariables {
+ public:
+  explicit ScopedProxyVariables(ProxyVariables variables)
+      : previous_(SetProxyVariables(std::move(variables))) {}
+  ~ScopedProxyVariables() { SetProxyVariables(previous_); }
+
+ private:
+  ProxyVariables previous_;
 };
 
 TEST(BuildQueryTest, JoinsEscapedPairsInTheOrderAppended) {
@@ -285,9 +298,13 @@ TEST(HttpRequestTest, TheTotalDeadlineEndsAnExchangeInAnyPhase) {
   server.SetAnswer("/silent", silent);
   test::RawListener unaccepting(0);
   ASSERT_TRUE(unaccepting.FillAcceptQueue());
+  test::AnswerDroppingProxy hanging_proxy(server.port(), 0);
+  hanging_proxy.HoldTunnels(true);
+  ASSERT_TRUE(hanging_proxy.Start());
   struct Row {
     std::string url;
     TransportPhase phase;  // where the deadline finds the exchange
+    std::string https_proxy = "";
   };
   for (const Row &row : {
            Row{server.Url("/trickle"), TransportPhase::kReceive},
@@ -296,8 +313,11 @@ TEST(HttpRequestTest, TheTotalDeadlineEndsAnExchangeInAnyPhase) {
                TransportPhase::kConnect},
            // A resolver that never answers is not waited for either.
            Row{std::string("http://") + kUnresolvableHost + "/x", TransportPhase::kNameLookup},
+           // Nor a proxy that never opens the tunnel.
+           Row{"https://seal.invalid/x", TransportPhase::kConnect, hanging_proxy.url()},
        }) {
     SCOPED_TRACE(row.url);
+    ScopedProxyVariables proxy({"", row.https_proxy, "", ""});
     auto start = std::chrono::steady_clock::now();
     HttpRequest request(row.url.c_str(), true);
     EXPECT_EQ(request.Send(), "");  // never the part of the trickle that arrived
@@ -463,6 +483,32 @@ TEST(HttpRequestTest, AForkedChildOpensAConnectionOfItsOwn) {
   waitpid(child, nullptr, 0);
   EXPECT_EQ(Send(server.Url("/x")), "ok");
   EXPECT_EQ(server.Connections(), 2u);
+}
+
+// With a proxy from the variables: a plain http request goes to it with its
+// target in absolute form, an https one through a CONNECT tunnel (never in
+// clear), and a host that no_proxy names goes direct. The proxy reaches the
+// server whatever host the URL names; that name is never resolved here.
+TEST(HttpRequestTest, ExchangesGoThroughTheProxyUnlessNoProxyNamesTheHost) {
+  RecordingServer server;
+  test::AnswerDroppingProxy proxy(server.port(), 0);
+  ASSERT_TRUE(proxy.Start());
+  const std::string port = std::to_string(server.port());
+  ScopedProxyVariables variables({proxy.url(), proxy.url(), "", "direct.invalid"});
+  HttpRequest request(("http://seal.invalid:" + port + "/x?a=1").c_str(), true);
+  request.AddParam(Param("enc", "key"));
+  EXPECT_EQ(request.Send(), "ok");
+  EXPECT_EQ(Send("https://seal.invalid:" + port + "/x"), "");  // no TLS server behind it
+  EXPECT_EQ(Send("http://direct.invalid:" + port + "/x"), "");
+  EXPECT_EQ(Send("http://www.direct.invalid:" + port + "/x"), "");
+  EXPECT_EQ(proxy.RequestLines(),
+            (std::vector<std::string>{"POST http://seal.invalid:" + port + "/x?a=1 HTTP/1.1",
+                                      "CONNECT seal.invalid:" + port + " HTTP/1.1"}));
+  auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].target, "/x?a=1");
+  EXPECT_EQ(requests[0].Header("Host"), "seal.invalid:" + port);
+  EXPECT_EQ(requests[0].body, "enc=key");
 }
 
 TEST(HttpRequestTest, AnHttpsUrlIsNeverSentInClear) {
