@@ -60,6 +60,11 @@ start_seal_server "$scratch/server.out" "$server" --valid-seal S-1=Acme --test-h
   --key "$fixtures/dev-only-document-server-key.pem"
 url=$server_url
 server_pids+=("$server_pid")
+# A server on the IPv6 loopback, for URLs such as http://[::1]:PORT/.
+start_seal_server "$scratch/server-ipv6.out" "$server" --host ::1 --valid-seal S-1=Acme \
+  --key "$fixtures/dev-only-document-server-key.pem"
+server_pids+=("$server_pid")
+export KEL_TEST_IPV6_URL=$server_url
 
 # Wine takes the ANSI code page from the locale's name, but converts
 # non-ASCII file names only when glibc can load that locale: generate both.

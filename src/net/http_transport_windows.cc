@@ -1,5 +1,6 @@
 // The transport on Windows: WinINet for the exchange and the shell's
-// UrlGetPartA for the URL's host name and port parts. The handles are opened
+// UrlGetPartA for the URL's host name and port parts (a bracketed IPv6 host
+// is split by the portable reader). The handles are opened
 // and closed inside one exchange; WinINet itself may keep the connection for
 // a later exchange with the same server.
 //
@@ -29,6 +30,7 @@
 
 #include "net/body_accumulator.h"
 #include "net/http_transport.h"
+#include "net/url_parts.h"
 
 namespace kel {
 namespace {
@@ -47,6 +49,16 @@ bool GetUrlPart(const char *url, DWORD part, std::string *text) {
   if (UrlGetPartA(url, buffer, &size, part, 0) != S_OK) return false;
   *text = buffer;
   return true;
+}
+
+// The authority of a URL whose host is a bracketed IPv6 literal. The shell's
+// splitter cuts such a host at its first ':' (under Wine "http://[::1]:8080/"
+// gives the host "[" and the port ":1]:8080"), so it is split here as on
+// other platforms. The brackets stay: WinINet reaches "[::1]" and writes it
+// so into the Host header and a proxy's request line, where "::1" would give
+// "Host: ::1:8080".
+bool BracketedAuthority(const char *url, UrlAuthority *authority) {
+  return ReadAuthority(url, authority) && authority->host[0] == '[';
 }
 
 // Closes a WinINet handle when the scope ends; handles close in the reverse
@@ -298,11 +310,19 @@ bool FitsDword(unsigned long long size) { return size <= MAXDWORD; }
 }  // namespace
 
 bool UrlHostPart(const char *url, std::string *host) {
-  return GetUrlPart(url, URL_PART_HOSTNAME, host);
+  UrlAuthority authority;
+  if (!BracketedAuthority(url, &authority)) return GetUrlPart(url, URL_PART_HOSTNAME, host);
+  if (authority.host.size() >= kUrlPartBufferSize) return false;
+  *host = authority.host;
+  return true;
 }
 
 bool UrlPortPart(const char *url, std::string *port) {
-  return GetUrlPart(url, URL_PART_PORT, port);
+  UrlAuthority authority;
+  if (!BracketedAuthority(url, &authority)) return GetUrlPart(url, URL_PART_PORT, port);
+  if (!authority.has_port || authority.port.size() >= kUrlPartBufferSize) return false;
+  *port = authority.port;
+  return true;
 }
 
 TransportResult PerformExchange(const TransportRequest &request) {
