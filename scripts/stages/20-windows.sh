@@ -65,6 +65,13 @@ start_seal_server "$scratch/server-ipv6.out" "$server" --host ::1 --valid-seal S
   --key "$fixtures/dev-only-document-server-key.pem"
 server_pids+=("$server_pid")
 export KEL_TEST_IPV6_URL=$server_url
+# A forward proxy in front of the first server, which kel_windows_tests.exe
+# names in http_proxy for a process of its own.
+main_port=${url##*:}
+start_seal_server "$scratch/forward-proxy.out" "$proxy" --upstream-port "${main_port%/}" \
+  --drop-answer 0
+server_pids+=("$server_pid")
+export KEL_TEST_FORWARD_PROXY=$server_url
 
 # Wine takes the ANSI code page from the locale's name, but converts
 # non-ASCII file names only when glibc can load that locale: generate both.

@@ -69,6 +69,10 @@ struct TransportResult {
   // Why the exchange failed or ended early, in the transport's own words
   // (libcurl's error text, WinINet's error code and text); empty otherwise.
   std::string error;
+  // The proxy the exchange went through, as ProxyTraceName shows it (never
+  // with user name or password); kSystemProxy when the platform chose by
+  // rules of its own; empty when it went direct or never started.
+  std::string proxy;
 };
 
 // Sends `request` once and reads the answer through a BodyAccumulator,

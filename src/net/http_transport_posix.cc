@@ -555,6 +555,7 @@ TransportResult PerformExchange(const TransportRequest &request) {
   // text. Declared before the handle, which writes to it until cleaned up.
   char error_text[CURL_ERROR_SIZE] = {};
   const std::string proxy = ProxyFor(LoadedProxyVariables(), request.secure, request.host);
+  if (!proxy.empty()) outcome.proxy = ProxyTraceName(proxy);
   std::string url = ServerOrigin(request) + "/";
   Lease lease(url);
   CURL *handle = lease.get();
@@ -604,7 +605,10 @@ TransportResult PerformExchange(const TransportRequest &request) {
   CURLcode result = curl_easy_perform(handle);
   lease.TransferReturned();
   if (sink.failure) std::rethrow_exception(sink.failure);
-  return Finished(handle, request, result, error_text, stall_watch, &accumulator);
+  TransportResult finished =
+      Finished(handle, request, result, error_text, stall_watch, &accumulator);
+  finished.proxy = std::move(outcome.proxy);
+  return finished;
 }
 
 }  // namespace kel

@@ -27,9 +27,11 @@
 #include <cstdlib>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "net/body_accumulator.h"
 #include "net/http_transport.h"
+#include "net/proxy_rules.h"
 #include "net/url_parts.h"
 
 namespace kel {
@@ -303,6 +305,28 @@ TransportEnd ReadAnswer(HINTERNET http, const Limits &limits, BodyAccumulator *a
   }
 }
 
+// The proxy the session's requests go through, for the trace: empty when
+// WinINet was configured to go direct, else the proxy configured for the
+// request's scheme (WinINetProxyTraceName), or kSystemProxy when WinINet
+// chooses by rules of its own or does not say.
+std::string SessionProxy(HINTERNET session, bool secure) {
+  std::vector<char> buffer(1024);
+  DWORD size = static_cast<DWORD>(buffer.size());
+  if (!InternetQueryOptionA(session, INTERNET_OPTION_PROXY, buffer.data(), &size)) {
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return kSystemProxy;
+    buffer.resize(size);
+    if (!InternetQueryOptionA(session, INTERNET_OPTION_PROXY, buffer.data(), &size)) {
+      return kSystemProxy;
+    }
+  }
+  const auto *info = reinterpret_cast<const INTERNET_PROXY_INFO *>(buffer.data());
+  if (info->dwAccessType == INTERNET_OPEN_TYPE_DIRECT) return std::string();
+  const auto *list = reinterpret_cast<const char *>(info->lpszProxy);
+  const auto *bypass = reinterpret_cast<const char *>(info->lpszProxyBypass);
+  if (info->dwAccessType != INTERNET_OPEN_TYPE_PROXY || list == nullptr) return kSystemProxy;
+  return WinInetProxyTraceName(list, bypass == nullptr ? "" : bypass, secure);
+}
+
 // Takes a 64-bit value so that the check compiles on 32-bit Windows too,
 // where every size fits.
 bool FitsDword(unsigned long long size) { return size <= MAXDWORD; }
@@ -340,6 +364,7 @@ TransportResult PerformExchange(const TransportRequest &request) {
     Ended(&outcome, TransportEnd::kNotSent, WinInetError("InternetOpenA", GetLastError()));
     return outcome;
   }
+  outcome.proxy = SessionProxy(session.get(), request.secure);
   // Handles opened from the session take its limits; the request's are set
   // again before each wait.
   LimitNextWait(session.get(), limits);

@@ -272,4 +272,44 @@ bool IsHttpProxy(const std::string &setting) {
   return scheme.empty() || scheme == "http" || scheme == "https";
 }
 
+std::string ProxyTraceName(const std::string &setting) {
+  ProxyParts parts = SplitProxy(setting);
+  if (parts.scheme.empty()) parts.scheme = "http";
+  if (parts.port.empty()) parts.port = Lowered(parts.scheme) == "https" ? "443" : "1080";
+  return parts.scheme + "://" + parts.host + ":" + parts.port;
+}
+
+std::string WinInetProxyTraceName(const std::string &proxy_list, const std::string &bypass_list,
+                                  bool secure) {
+  // Bypassed hosts go direct by WinINet's own matching.
+  for (char c : bypass_list) {
+    if (!IsBlank(c) && c != ';' && c != ',') return kSystemProxy;
+  }
+  const std::string wanted = secure ? "https=" : "http=";
+  std::string chosen;
+  bool for_every_scheme = false;
+  std::size_t at = 0;
+  while (at < proxy_list.size()) {
+    while (at < proxy_list.size() && (IsBlank(proxy_list[at]) || proxy_list[at] == ';')) ++at;
+    std::size_t start = at;
+    while (at < proxy_list.size() && !IsBlank(proxy_list[at]) && proxy_list[at] != ';') ++at;
+    std::string entry = proxy_list.substr(start, at - start);
+    std::size_t equals = entry.find('=');
+    if (entry.empty()) continue;
+    if (equals == std::string::npos) {
+      if (chosen.empty()) {
+        chosen = entry;
+        for_every_scheme = true;
+      }
+    } else if (Lowered(entry.substr(0, equals + 1)) == wanted) {
+      if (chosen.empty() || for_every_scheme) chosen = entry.substr(equals + 1);
+      for_every_scheme = false;
+    }
+  }
+  if (chosen.empty()) return kSystemProxy;
+  ProxyParts parts = SplitProxy(chosen);
+  if (parts.port.empty()) parts.port = "80";
+  return "http://" + parts.host + ":" + parts.port;
+}
+
 }  // namespace kel

@@ -3,7 +3,7 @@
 // read once, when the library is loaded, and every exchange decides from
 // that copy, so that no exchange reads the environment (another thread of
 // the host may be changing it). On Windows WinINet applies the system's
-// settings itself.
+// settings itself; what it was configured with is named here for the trace.
 #ifndef KEL_NET_PROXY_RULES_H_
 #define KEL_NET_PROXY_RULES_H_
 
@@ -55,6 +55,24 @@ bool NoProxyMatches(const std::string &no_proxy, const std::string &host);
 // scheme), which takes a plain http request's target in absolute form; false
 // for a SOCKS proxy, which relays the connection only.
 bool IsHttpProxy(const std::string &setting);
+
+// A proxy setting as the trace shows it: "SCHEME://HOST:PORT", the scheme as
+// given (http when none), without user name or password, and the port
+// libcurl uses when none is given (443 for https, 1080 otherwise).
+std::string ProxyTraceName(const std::string &setting);
+
+// What the trace shows when the platform itself chose by rules the library
+// does not know (a bypass list, automatic configuration).
+constexpr char kSystemProxy[] = "system";
+
+// The proxy WinINet was configured with, as the trace shows it, from its
+// proxy list ("HOST:PORT" for every scheme, or entries such as
+// "http=HOST:PORT https=HOST:PORT") and bypass list: the entry for the
+// request's scheme, else the one for every scheme, as "http://HOST:PORT"
+// (port 80 when none is given). kSystemProxy when there is a bypass list or
+// no such entry.
+std::string WinInetProxyTraceName(const std::string &proxy_list, const std::string &bypass_list,
+                                  bool secure);
 
 }  // namespace kel
 

@@ -68,6 +68,7 @@ void ExchangeTrace::Write(const HttpRequest &request,
         .Add("port",
              request.port_text().empty() ? std::to_string(request.port()) : request.port_text())
         .Add("target", Target(request.object_name()))
+        .Add("proxy", transport.proxy.empty() ? std::string("none") : transport.proxy)
         .Add("params", ParamLengths(request))
         .Add("sent", transport.sent)
         .Add("received", transport.received)

@@ -1,14 +1,16 @@
 // The trace line of one secure exchange (see api/trace.h):
 //
 //   ... exchange result=not-verified format=document status=200 scheme=http
-//       host=127.0.0.1 port=8080 target=/x params=type:1,id:3,name:4,time:1,enc:16
-//       sent=52 received=1379 ms=4 error="..."
+//       host=127.0.0.1 port=8080 target=/x proxy=none
+//       params=type:1,id:3,name:4,time:1,enc:16 sent=52 received=1379 ms=4 error="..."
 //
 // `result` is the exchange's outcome (ExchangeToken): ok, unreachable,
 // bad-format, not-decrypted, not-verified, verify-raised, no-server-key,
 // not-a-document (a body in neither format) or no-response-key (no key could
 // be drawn; nothing was sent). `format` is framed, document or none. The URL's parts are the ones
-// the request read; the target is the URL's own, never the query the library builds. A parameter is
+// the request read; the target is the URL's own, never the query the library builds. `proxy` is
+// the proxy the exchange went through ("http://HOST:PORT", no user name or password), "none"
+// when it went direct, or "system" when WinINet chose by rules of its own. A parameter is
 // shown by its name and the length of its value only. `error` is the transport's own account of a
 // failure, when it gave one.
 #ifndef KEL_SEAL_EXCHANGE_TRACE_H_

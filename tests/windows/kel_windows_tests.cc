@@ -9,7 +9,9 @@
 //                 with the development keys and --valid-seal S-1=Acme
 //   FIXTURES_DIR  the folder with the development public keys
 // Kel.dll and KESTRO.dll lie beside this program. The last line of output is
-// "N passed, N failed"; the exit code is 0 only when nothing failed.
+// "N passed, N failed"; the exit code is 0 only when nothing failed. Started
+// as "kel_windows_tests --through-proxy FOLDER URL" it runs one transaction
+// only (RunThroughProxy).
 #include <windows.h>
 
 #include <cctype>
@@ -379,9 +381,39 @@ void LastErrorAndRelease(Kel &kel) {
   CHECK(kel.LastError() == kel::msg::kDecryptFailed);
 }
 
+// Runs this program with --through-proxy in a process of its own (which
+// inherits the environment): Kel.dll from `folder` verifies a seal at `url`.
+// Its exit code: 0 when the seal verified.
+DWORD RunThroughProxy(const std::string &folder, const std::string &url) {
+  std::string command = "\"" + OwnPath() + "\" --through-proxy \"" + folder + "\" " + url;
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    return GetLastError();
+  }
+  DWORD code = STILL_ACTIVE;
+  if (WaitForSingleObject(process.hProcess, 60 * 1000) == WAIT_OBJECT_0) {
+    GetExitCodeProcess(process.hProcess, &code);
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return code;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
+  // The child of RunThroughProxy.
+  if (argc == 4 && std::strcmp(argv[1], "--through-proxy") == 0) {
+    Kel kel;
+    if (!Load(argv[2], &kel)) return 2;
+    int status = 7;
+    bool verified = kel.VerifySeal(argv[3], "Acme", "S-1", "t", 1, &status) == 0 && status == 0;
+    Unload(&kel);
+    return verified ? 0 : 1;
+  }
   if (argc != 3 && argc != 4) {
     std::fprintf(stderr, "usage: kel_windows_tests SERVER_URL FIXTURES_DIR [CODE_PAGE]\n");
     return 2;
@@ -476,6 +508,47 @@ int main(int argc, char **argv) {
     CHECK(Unload(&kel));
   });
 
+  // Through a forward proxy in front of the server, to a host name that does
+  // not resolve: only the proxy can reach the server. WinINet takes the
+  // proxy from the system's settings, which under Wine include http_proxy and
+  // no_proxy (as its bypass list), read once per process: each transaction
+  // runs in a process started with them.
+  if (const char *forward = std::getenv("KEL_TEST_FORWARD_PROXY")) {
+    RunCase(&tally, "http_proxy: WinINet goes through the proxy, and the trace names it", [&] {
+      char temp[MAX_PATH] = {};
+      GetTempPathA(MAX_PATH, temp);
+      const std::string trace =
+          std::string(temp) + "kel-proxy-trace-" + std::to_string(GetCurrentProcessId()) + ".txt";
+      const std::string proxy = forward;  // http://127.0.0.1:PORT/
+      const std::string url =
+          "http://seal.invalid" + context.server.substr(context.server.rfind(':')) + "x";
+      const struct {
+        const char *no_proxy;
+        DWORD exit_code;  // 0: verified
+        std::string shown;
+      } rows[] = {
+          {nullptr, 0, " proxy=" + proxy.substr(0, proxy.size() - 1) + " "},
+          // Bypassed by WinINet's own rules: the name does not resolve.
+          {"seal.invalid", 1, " proxy=system "},
+      };
+      for (const auto &row : rows) {
+        SetEnvironmentVariableA("KEL_TRACE", trace.c_str());
+        SetEnvironmentVariableA("http_proxy", proxy.c_str());
+        SetEnvironmentVariableA("no_proxy", row.no_proxy);
+        CHECK(RunThroughProxy(traced, url) == row.exit_code);
+        for (const char *name : {"KEL_TRACE", "http_proxy", "no_proxy"}) {
+          SetEnvironmentVariableA(name, nullptr);
+        }
+        const std::string text = ReadFile(trace);
+        bool named = text.find(" exchange ") != std::string::npos &&
+                     text.find(row.shown) != std::string::npos;
+        if (!named) std::printf("    %s\n", text.c_str());
+        CHECK(named);
+        DeleteFileA(trace.c_str());
+      }
+    });
+  }
+
   RunCase(&tally, "KEL_TRACE: a line per exchange, with WinINet's own error", [&] {
     // Read as the library starts. The file's path is ASCII: Wine's
     // GetEnvironmentVariableA cuts a value with double-byte characters short
@@ -510,6 +583,10 @@ int main(int argc, char **argv) {
     }
     CHECK(lines.size() == 4 &&
           lines[3].find("error=\"HttpSendRequestExA failed: error ") != std::string::npos);
+    // No proxy is configured for this run.
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+      CHECK(lines[i].find(" proxy=none ") != std::string::npos);
+    }
     CHECK(text.find("Acme") == std::string::npos);
     DeleteFileA(trace.c_str());
   });
