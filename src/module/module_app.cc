@@ -6,6 +6,8 @@
 #include <string>
 
 #include "api/trace.h"
+#include "crypto/built_in_server_key.h"
+#include "module/key_text_facts.h"
 #include "module/module_path.h"
 #include "net/proxy_rules.h"
 
@@ -68,6 +70,9 @@ void ModuleApp::StartTrace(const char *key_file) {
     trace::Line("start")
         .Add("key_file", key_file)
         .Add("key_bytes", static_cast<std::uint64_t>(server_key_.Length()))
+        .Add("key_form", KeyTextForm(server_key_.Data()))
+        .Add("key_sha256", KeyFingerprint(server_key_.Data()))
+        .Add("builtin_key_sha256", KeyFingerprint(kBuiltInServerKey))
         .Write();
   } catch (...) {
     // No memory for the line: the trace goes on without it.

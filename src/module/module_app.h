@@ -27,7 +27,8 @@ class ModuleApp {
 
  private:
   // Reads KEL_TRACE and, with the trace on, writes its first line: which key
-  // file start-up read (`key_file`) and how many bytes it held.
+  // file start-up read (`key_file`), how many bytes it held, the form of its
+  // key text, and the fingerprints of that key and of the built-in one.
   void StartTrace(const char *key_file);
 
   // Reads the proxy variables for every later exchange; none when memory

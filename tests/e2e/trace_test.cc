@@ -87,8 +87,10 @@ TEST_F(Trace, EachExchangeLeavesOneLineThatSaysWhatHappened) {
   std::vector<std::string> lines = TraceLines();
   ASSERT_EQ(lines.size(), 1 + std::size(rows));
   EXPECT_TRUE(std::regex_search(
-      lines[0], std::regex("^[0-9T:.-]+Z pid=[0-9]+ tid=[0-9]+ start key_file=\\S+/pubkey\\.key "
-                           "key_bytes=[1-9][0-9]*$")))
+      lines[0],
+      std::regex("^[0-9T:.-]+Z pid=[0-9]+ tid=[0-9]+ start key_file=\\S+/pubkey\\.key "
+                 "key_bytes=289 key_form=ecdsa-secp521r1-sha512 key_sha256=83dbeb96e9479974 "
+                 "builtin_key_sha256=83dbeb96e9479974$")))
       << lines[0];
   for (std::size_t i = 0; i < std::size(rows); ++i) {
     const std::string &line = lines[i + 1];
