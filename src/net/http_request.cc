@@ -52,6 +52,24 @@ std::string ObjectName(const std::string &url, const std::string &host) {
   return WithoutFragment(url.substr(url[end] == '/' ? end + 1 : end));
 }
 
+// The UrlMend bits for a URL whose host the request found (a URL without
+// one names no server, so nothing is mended).
+unsigned MendsOf(const std::string &url, const std::string &host, bool has_port, bool secure) {
+  std::size_t start = AuthorityStart(url);
+  if (host.empty() || start == 0) return 0;
+  unsigned mends = has_port ? 0u : unsigned{kMendDefaultPort};
+  std::size_t authority_end = url.find_first_of("/?#", start);
+  if (url.substr(start, authority_end - start).find('@') != std::string::npos) {
+    mends |= kMendUserDropped;
+  }
+  if (url.find('#') != std::string::npos) mends |= kMendFragmentDropped;
+  if (authority_end == std::string::npos || url[authority_end] != '/') mends |= kMendRootPath;
+  std::string scheme = url.substr(0, start - 3);
+  for (char &c : scheme) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  if (!secure && scheme != "http") mends |= kMendSchemeTakenAsHttp;
+  return mends;
+}
+
 }  // namespace
 
 HttpRequest::HttpRequest(const char *url, bool post) : url_(url ? url : ""), post_(post) {
@@ -64,6 +82,7 @@ HttpRequest::HttpRequest(const char *url, bool post) : url_(url ? url : ""), pos
     port_text_ = part;
   }
   object_name_ = ObjectName(url_, host_);
+  mends_ = MendsOf(url_, host_, !port_text_.empty(), secure_);
 }
 
 HttpRequest::~HttpRequest() = default;

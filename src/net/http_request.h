@@ -24,6 +24,17 @@ struct RequestParam {
   SecretText value;
 };
 
+// What the request made of its URL beyond splitting it: the parts it
+// supplied, dropped or read differently from what the URL says. For the
+// trace only; one bit each.
+enum UrlMend : unsigned {
+  kMendDefaultPort = 1u << 0,       // no port in the URL: 80, or 443 for https
+  kMendUserDropped = 1u << 1,       // user information before '@' is not sent
+  kMendFragmentDropped = 1u << 2,   // a fragment ('#...') is never sent
+  kMendRootPath = 1u << 3,          // no '/' after the host: "/" is requested
+  kMendSchemeTakenAsHttp = 1u << 4  // a scheme other than http and https
+};
+
 class HttpRequest {
  public:
   // Splits `url` (null reads as empty) into host, port and object name. It
@@ -65,6 +76,8 @@ class HttpRequest {
   const std::string &object_name() const { return object_name_; }
   bool secure() const { return secure_; }
   const std::vector<RequestParam> &params() const { return params_; }
+  // The UrlMend bits that apply to the URL.
+  unsigned mends() const { return mends_; }
 
  private:
   std::vector<RequestParam> params_;
@@ -75,6 +88,7 @@ class HttpRequest {
   bool post_;
   bool secure_ = false;
   std::string port_text_;
+  unsigned mends_ = 0;
   TransportResult result_;
 };
 

@@ -58,6 +58,16 @@ enum class TransportPhase {
   kReceive,
 };
 
+// What the TLS handshake found wrong with the server's certificate.
+enum class CertificateProblem {
+  kNone,
+  kSelfSigned,  // signed by itself (WinINet counts it as kUntrusted)
+  kUntrusted,   // its issuer is no CA that the system trusts
+  kExpired,     // outside its validity dates
+  kWrongHost,   // issued for another host name than the URL's
+  kRejected,    // any other fault (revoked, unusable for a server, ...)
+};
+
 // What one exchange gave.
 struct TransportResult {
   TransportEnd end = TransportEnd::kNotSent;
@@ -73,6 +83,8 @@ struct TransportResult {
   // with user name or password); kSystemProxy when the platform chose by
   // rules of its own; empty when it went direct or never started.
   std::string proxy;
+  // Why a TLS handshake refused the server's certificate, when it did.
+  CertificateProblem certificate = CertificateProblem::kNone;
 };
 
 // Sends `request` once and reads the answer through a BodyAccumulator,

@@ -482,6 +482,58 @@ TransportPhase PhaseReached(CURL *handle, bool secure, std::uint64_t body_size,
   return lookup > 0 ? TransportPhase::kConnect : TransportPhase::kNameLookup;
 }
 
+// What the peer verification of an https exchange rejected, from the
+// verify result that OpenSSL left. OpenSSL rejects a chain during the
+// handshake; libcurl's own host name check runs after it and before libcurl
+// records the result, which then still holds its initial value (1) or
+// X509_V_OK. Another TLS backend has verify results of its own, so its
+// rejections stay unnamed.
+CertificateProblem CertificateProblemOf(CURL *handle) {
+  static const bool openssl = [] {
+    const curl_version_info_data *info = curl_version_info(CURLVERSION_NOW);
+    return info != nullptr && info->ssl_version != nullptr &&
+           std::strncmp(info->ssl_version, "OpenSSL", 7) == 0;
+  }();
+  long verify = -1;
+  if (!openssl || curl_easy_getinfo(handle, CURLINFO_SSL_VERIFYRESULT, &verify) != CURLE_OK) {
+    return CertificateProblem::kRejected;
+  }
+  // OpenSSL's X509_V_OK and X509_V_ERR_* values.
+  switch (verify) {
+    case 0:
+    case 1:
+    case 62:  // hostname mismatch
+      return CertificateProblem::kWrongHost;
+    case 18:  // depth zero self-signed
+    case 19:  // self-signed certificate in chain
+      return CertificateProblem::kSelfSigned;
+    case 2:   // unable to get issuer certificate
+    case 20:  // unable to get local issuer certificate
+    case 21:  // unable to verify the first certificate
+      return CertificateProblem::kUntrusted;
+    case 9:   // not yet valid
+    case 10:  // expired
+      return CertificateProblem::kExpired;
+    default:
+      return CertificateProblem::kRejected;
+  }
+}
+
+bool IsTlsFailure(CURLcode result) {
+  switch (result) {
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // What a transfer that returned `result` saw, and how it ended.
 TransportResult Finished(CURL *handle, const TransportRequest &request, CURLcode result,
                          const char *error_text, const StallWatch &stall_watch,
@@ -510,6 +562,10 @@ TransportResult Finished(CURL *handle, const TransportRequest &request, CURLcode
     return Ended(&outcome, TransportEnd::kTimedOut,
                  "no byte moved for " + std::to_string(stall_watch.limit.count()) + " s");
   }
+  if (result == CURLE_PEER_FAILED_VERIFICATION) outcome.certificate = CertificateProblemOf(handle);
+  // libcurl notes the connect time only once the TLS handshake is done too,
+  // so a failed handshake would read as a failed connect.
+  if (IsTlsFailure(result)) outcome.phase = TransportPhase::kTls;
   std::string why = error_text[0] != '\0' ? error_text : curl_easy_strerror(result);
   if (result == CURLE_OPERATION_TIMEDOUT) return Ended(&outcome, TransportEnd::kTimedOut, why);
   // A send that libcurl would have had to repeat (CURLE_SEND_FAIL_REWIND)

@@ -157,6 +157,38 @@ TransportEnd Ended(TransportResult *outcome, TransportEnd end, std::string why) 
   return end;
 }
 
+// Where a WinINet error `code` says the exchange failed, and what was wrong
+// with the server's certificate: the connect phase covers the name lookup
+// and the TLS handshake until an error names one of them.
+void NoteFailure(TransportResult *outcome, DWORD code) {
+  switch (code) {
+    case ERROR_INTERNET_NAME_NOT_RESOLVED:
+      outcome->phase = TransportPhase::kNameLookup;
+      return;
+    case ERROR_INTERNET_INVALID_CA:
+      outcome->certificate = CertificateProblem::kUntrusted;
+      break;
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+      outcome->certificate = CertificateProblem::kExpired;
+      break;
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+      outcome->certificate = CertificateProblem::kWrongHost;
+      break;
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_CERT_NO_REV:
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+      outcome->certificate = CertificateProblem::kRejected;
+      break;
+    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
+      break;
+    default:
+      return;
+  }
+  outcome->phase = TransportPhase::kTls;
+}
+
 // Ends an exchange at the failed WinINet call `call` with error `code`: a
 // time-out when it failed by time, WinINet's own time-out or the deadline
 // (any failure once the deadline has passed counts as the deadline's, so
@@ -165,6 +197,7 @@ TransportEnd Ended(TransportResult *outcome, TransportEnd end, std::string why) 
 TransportEnd CallFailed(TransportResult *outcome, const Limits &limits, TransportEnd otherwise,
                         const char *call, DWORD code) {
   bool timed_out = code == ERROR_INTERNET_TIMEOUT || limits.Left() == 0;
+  NoteFailure(outcome, code);
   return Ended(outcome, timed_out ? TransportEnd::kTimedOut : otherwise, WinInetError(call, code));
 }
 

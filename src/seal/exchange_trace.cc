@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <string>
+#include <utility>
 
 #include "net/url_parts.h"
 
@@ -25,6 +26,51 @@ const char *PhaseToken(TransportPhase phase) {
       break;
   }
   return "receive";
+}
+
+// The trace's name for what was wrong with the server's certificate.
+const char *CertificateToken(CertificateProblem problem) {
+  switch (problem) {
+    case CertificateProblem::kSelfSigned:
+      return "self-signed";
+    case CertificateProblem::kUntrusted:
+      return "untrusted";
+    case CertificateProblem::kExpired:
+      return "expired";
+    case CertificateProblem::kWrongHost:
+      return "wrong-host";
+    case CertificateProblem::kRejected:
+    case CertificateProblem::kNone:
+      break;
+  }
+  return "rejected";
+}
+
+// Where an exchange that got no answer stopped: "url" when the URL names
+// no server (no host, no usable port), "not-sent" when the transport could
+// not start it, else the phase that failed.
+const char *FailureToken(const HttpRequest &request, const TransportResult &transport) {
+  if (request.host().empty() || request.port() == 0) return "url";
+  if (transport.end == TransportEnd::kNotSent) return "not-sent";
+  return PhaseToken(transport.phase);
+}
+
+// "default-port,root-path,..." for the request's UrlMend bits.
+std::string MendList(unsigned mends) {
+  static const std::pair<unsigned, const char *> kTokens[] = {
+      {kMendDefaultPort, "default-port"},
+      {kMendUserDropped, "user-dropped"},
+      {kMendFragmentDropped, "fragment-dropped"},
+      {kMendRootPath, "root-path"},
+      {kMendSchemeTakenAsHttp, "scheme-taken-as-http"},
+  };
+  std::string list;
+  for (const auto &[bit, token] : kTokens) {
+    if ((mends & bit) == 0) continue;
+    if (!list.empty()) list += ',';
+    list += token;
+  }
+  return list;
 }
 
 // The scheme as the URL spells it; empty when the URL has none.
@@ -73,7 +119,14 @@ void ExchangeTrace::Write(const HttpRequest &request,
         .Add("sent", transport.sent)
         .Add("received", transport.received)
         .Add("ms", static_cast<std::uint64_t>(ms < 0 ? 0 : ms));
+    if (request.mends() != 0) line.Add("mend", MendList(request.mends()));
     if (transport.end == TransportEnd::kTimedOut) line.Add("timeout", PhaseToken(transport.phase));
+    if (transport.end == TransportEnd::kNotSent || transport.end == TransportEnd::kFailed) {
+      line.Add("failed", FailureToken(request, transport));
+    }
+    if (transport.certificate != CertificateProblem::kNone) {
+      line.Add("certificate", CertificateToken(transport.certificate));
+    }
     if (!transport.error.empty()) line.Add("error", transport.error);
     line.Write();
   } catch (const std::exception &) {

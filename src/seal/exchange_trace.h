@@ -11,8 +11,11 @@
 // the request read; the target is the URL's own, never the query the library builds. `proxy` is
 // the proxy the exchange went through ("http://HOST:PORT", no user name or password), "none"
 // when it went direct, or "system" when WinINet chose by rules of its own. A parameter is
-// shown by its name and the length of its value only. `error` is the transport's own account of a
-// failure, when it gave one.
+// shown by its name and the length of its value only. Then, when they apply: `mend`, what the
+// request made of the URL beyond splitting it (UrlMend); `timeout`, the phase a time limit ended;
+// `failed`, where an exchange without an answer stopped (url, not-sent or a phase); `certificate`,
+// what was wrong with the server's certificate (self-signed, untrusted, expired, wrong-host,
+// rejected); `error`, the transport's own account of a failure.
 #ifndef KEL_SEAL_EXCHANGE_TRACE_H_
 #define KEL_SEAL_EXCHANGE_TRACE_H_
 

@@ -731,20 +731,28 @@ TEST_F(ReferenceServerTls, CertificatesThatShouldNotBeTrustedFail) {
   auto server = Start("server");
   auto wrong_name = Start("wrong-name");
   auto self_signed = Start("self-signed");
+  // Both copies trace to one file, which names the certificate's fault.
+  const std::string trace = (dir_ / "trace").string();
+  setenv("KEL_TRACE", trace.c_str(), 1);
   auto trusting = TrustingKel();
   // The shipped library trusts the system's store only, which lacks the test CA.
   LoadedKel shipped(FixtureFile("dev-only-document-server-key.pub"));
+  unsetenv("KEL_TRACE");
   struct Row {
     const char *what;
     LoadedKel *kel;
     std::string url;
+    const char *traced;  // in the exchange's trace line
   };
   const Row rows[] = {
-      {"a certificate for another name", trusting.get(), wrong_name->url()},
-      {"a self-signed certificate", trusting.get(), self_signed->url()},
-      {"a CA that is not trusted", &shipped, server->url()},
+      {"a certificate for another name", trusting.get(), wrong_name->url(),
+       " failed=tls certificate=wrong-host error="},
+      {"a self-signed certificate", trusting.get(), self_signed->url(),
+       " failed=tls certificate=self-signed error="},
+      {"a CA that is not trusted", &shipped, server->url(),
+       " failed=tls certificate=untrusted error="},
       {"plain http to an https server", trusting.get(),
-       "http://127.0.0.1:" + std::to_string(server->port()) + "/"},
+       "http://127.0.0.1:" + std::to_string(server->port()) + "/", " result=unreachable "},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.what);
@@ -752,6 +760,10 @@ TEST_F(ReferenceServerTls, CertificatesThatShouldNotBeTrustedFail) {
     EXPECT_EQ(row.kel->VerifySeal(row.url.c_str(), "Acme", "S-1", "t", 1, &status), 1);
     EXPECT_EQ(status, 1);
     EXPECT_EQ(row.kel->LastError(), msg::kServerUnreachable);
+    std::string lines = ReadFile(trace);
+    std::string last = lines.substr(lines.rfind('\n', lines.size() - 2) + 1);
+    EXPECT_NE(last.find(row.traced), std::string::npos) << last;
+    EXPECT_EQ(last.find("certificate=") == std::string::npos, row.url.rfind("http:", 0) == 0);
   }
 }
 

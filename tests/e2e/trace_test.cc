@@ -72,13 +72,19 @@ TEST_F(Trace, EachExchangeLeavesOneLineThatSaysWhatHappened) {
       // The outcome decides, not the text: a signed "msg undefine" is an answer.
       {Url("format=framed&result=msg%20undefine"), " result=ok format=framed "},
       {refused,
-       " result=unreachable format=none status=0 .* sent=0 received=0 ms=[0-9]+ "
+       " result=unreachable format=none status=0 .* sent=0 received=0 ms=[0-9]+ failed=connect "
        "error=\"[^\"]*[Cc]ould(n't| not) connect to server\"$"},
       {"http://no-such-host.invalid/",
-       " result=unreachable .* host=no-such-host\\.invalid .* error=\"Could not resolve host"},
+       " result=unreachable .* host=no-such-host\\.invalid .* mend=default-port "
+       "failed=name-lookup error=\"Could not resolve host"},
       {"http://127.0.0.1:80a/x",
-       " result=unreachable .* port=80a target=/x .* "
+       " result=unreachable .* port=80a target=/x .* failed=url "
        "error=\"the URL's port is not a number from 1 to 65535\"$"},
+      // What the request makes of a URL beyond splitting it.
+      {"http://user@127.0.0.1:" + port + "?format=document#part",
+       " result=ok .* target=/\\?format=document .* mend=user-dropped,fragment-dropped,root-path$"},
+      {"web://no-such-host.invalid/x",
+       " scheme=web .* mend=default-port,scheme-taken-as-http failed=name-lookup "},
       // Bytes that could break a line are escaped; a long value is cut.
       {refused + long_tail, " target=\"/\\\\x0D\\\\x0Aforged linea+\\.\\.\\.\" "},
   };
