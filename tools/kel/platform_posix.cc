@@ -132,6 +132,15 @@ ModuleVersion ProviderVersion() { return LoadedVersion("libkestro.so"); }
 
 int RunAgainWith(const char *name, const char *value, char **argv) {
   if (setenv(name, value, 1) != 0) return -1;
+  // The program's own path rather than /proc/self/exe, which names the
+  // emulator's binary when kel runs under one (valgrind follows the path to
+  // the new run; it cannot start itself as its own client).
+  char path[PATH_MAX];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length > 0) {
+    path[length] = '\0';
+    execv(path, argv);
+  }
   execv("/proc/self/exe", argv);
   return -1;
 }
