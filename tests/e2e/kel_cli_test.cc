@@ -11,6 +11,7 @@
 #include "seal_server.h"
 #include "support/child_process.h"
 #include "support/loaded_kel.h"
+#include "support/raw_listener.h"
 #include "support/temp_dir.h"
 
 namespace kel::test {
@@ -203,6 +204,92 @@ TEST_F(KelCli, ServerTimeVerifiesAndATamperedTimeFails) {
       << local.output;
 }
 
+// kel doctor against four deployments: each mistake shows as the one
+// finding that does not hold, with a fix.
+TEST_F(KelCli, DoctorNamesEachMistakeWithItsFix) {
+  const std::string tls = (dir_ / "tls").string();
+  ASSERT_EQ(RunChild(KEL_MAKE_TEST_CERTIFICATES, {tls}, dir_.path()).exit_code, 0);
+  auto start = [&tls](const char *key, const char *certificate) {
+    server::SealServerOptions options;
+    options.keys.framed_pem = FixtureFile(key);
+    options.keys.document_pem = options.keys.framed_pem;
+    if (certificate != nullptr) {
+      options.tls_cert_path = tls + "/" + certificate + ".pem";
+      options.tls_key_path = tls + "/" + certificate + ".key";
+    }
+    auto server = std::make_unique<server::SealServer>(std::move(options));
+    EXPECT_TRUE(server->Start()) << server->start_error();
+    return server;
+  };
+  auto other_key = start("dev-only-other-server-key.pem", nullptr);
+  auto self_signed = start("dev-only-document-server-key.pem", "self-signed");
+  RefusingPort refusing;
+  // The trace files kel doctor makes are gone after each run.
+  const std::string temporary = (dir_ / "tmp").string();
+  std::filesystem::create_directory(temporary);
+  setenv("TMPDIR", temporary.c_str(), 1);
+
+  const std::string dev_key = "your pubkey.key (sha256 83dbeb96e9479974)";
+  const struct {
+    const char *what;
+    std::string url;
+    std::string check;  // the finding that does not hold; empty: all hold
+    std::string detail;
+    const char *status = "fail";
+  } rows[] = {
+      {"a healthy deployment", Url(), "", ""},
+      {"a wrong port", "http://127.0.0.1:" + std::to_string(refusing.port()) + "/", "connect",
+       "no connection to 127.0.0.1 port " + std::to_string(refusing.port()) + " ("},
+      {"a self-signed certificate", self_signed->url(), "tls",
+       "the server's certificate is self-signed"},
+      {"a key mismatch", other_key->url(), "answer",
+       "the server signs with a key whose public half is not " + dev_key},
+      // A framed time whose signed content the test server takes from the URL.
+      {"a server clock far behind", Url("format=framed&result=kel%20doctor2000-01-01%2000:00:00"),
+       "clock", "s behind this machine's (limit 60 s)", "warn"},
+  };
+  const std::regex finding(
+      R"re(\{"check":"([^"]*)","status":"([^"]*)","detail":"((?:[^"\\]|\\.)*)","fix":"((?:[^"\\]|\\.)*)"\})re");
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.what);
+    ChildResult run = Kel({"doctor", "--json", "--url", row.url});
+    EXPECT_EQ(run.exit_code, row.check.empty() ? 0 : 1) << run.output;
+    std::vector<std::string> not_holding;
+    std::size_t count = 0;
+    for (std::sregex_iterator it(run.output.begin(), run.output.end(), finding), end; it != end;
+         ++it, ++count) {
+      const std::smatch &match = *it;
+      if (match[2] == "ok") {
+        EXPECT_EQ(match[4], "") << match[1];
+        continue;
+      }
+      not_holding.push_back(match[1]);
+      EXPECT_EQ(match[2], row.status) << match[1];
+      EXPECT_NE(match[3].str().find(row.detail), std::string::npos) << match[3];
+      EXPECT_NE(match[4], "") << match[1];
+    }
+    EXPECT_GE(count, 7u) << run.output;
+    EXPECT_EQ(not_holding,
+              row.check.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.check})
+        << run.output;
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(temporary));
+  unsetenv("TMPDIR");
+
+  // For people. The trace quotes and escapes a target with a space and UTF-8.
+  ChildResult healthy = Kel({"doctor", "--url", Url() + "a b/\xC3\xBC"});
+  EXPECT_EQ(healthy.exit_code, 0);
+  for (const std::string &line :
+       {"\nok    url          scheme http, host 127.0.0.1, port " +
+            std::to_string(server_->port()) + ", target /a b/\xC3\xBC\n",
+        "\nok    answer       a document answer to a server-time request; its signature "
+        "verifies against " +
+            dev_key + "\n"}) {
+    EXPECT_NE(healthy.output.find(line), std::string::npos) << line << "\nin\n" << healthy.output;
+  }
+  EXPECT_TRUE(std::regex_search(healthy.output, std::regex("\neverything holds\n$")));
+}
+
 TEST_F(KelCli, LocalCommandsOnFilesAndStandardInput) {
   WriteFile(dir_ / "abc", "ABC");
   WriteFile(dir_ / "wrapped.b64", "QUJD\r\nQUJD\n");
@@ -287,6 +374,7 @@ TEST_F(KelCli, BadUsageExitsWithTwo) {
   }
   EXPECT_EQ(Kel({"verify-seal", "--url", Url()}).exit_code, 2);  // --name and --id missing
   EXPECT_EQ(Kel({"base64"}).exit_code, 2);
+  EXPECT_EQ(Kel({"doctor"}).exit_code, 2);  // --url missing
   ChildResult json = Kel({"--json", "verify-seal", "--type", "7"});
   EXPECT_EQ(json.exit_code, 2);
   EXPECT_EQ(json.output.rfind("{\"command\":null,\"ok\":false,\"exit\":2,\"error\":", 0), 0u)
@@ -322,6 +410,7 @@ TEST_F(KelCli, EverySubcommandHasHelpWithAnExample) {
       {"random"},
       {"aes-encrypt"},
       {"aes-decrypt"},
+      {"doctor"},
   };
   for (const auto &command : commands) {
     std::string path = "kel";

@@ -44,7 +44,8 @@ int RunVerbose(const std::vector<std::string> &arguments, char **argv) {
     if (arguments[i] == "--verbose") verbose = true;
   }
   const char *trace = std::getenv("KEL_TRACE");
-  if (!verbose || (trace != nullptr && std::strcmp(trace, "-") == 0)) return -1;
+  // The diagnosing run of kel doctor keeps the trace it was started with.
+  if (!verbose || InDoctorRun() || (trace != nullptr && std::strcmp(trace, "-") == 0)) return -1;
   int exit_code = RunAgainWith("KEL_TRACE", "-", argv);
   if (exit_code < 0) std::cerr << "kel: --verbose: cannot start kel again; no trace is shown\n";
   return exit_code;
@@ -122,6 +123,7 @@ int Run(int argc, char **argv) {
   int exit_code = kExitOk;
   AddServerCommands(app, output, &exit_code);
   AddLocalCommands(app, output, &exit_code);
+  AddDoctorCommand(app, output, argv, &exit_code);
 
   const std::string unknown = UnknownSubcommand(app, arguments);
   if (!unknown.empty()) {

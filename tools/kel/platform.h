@@ -38,6 +38,20 @@ void UseBinaryStandardStreams();
 bool ConvertText(const std::string &from, const std::string &to, const std::string &text,
                  bool lenient, std::string *out);
 
+// The character set of the narrow texts that the library takes from the
+// system and shows in its trace (file paths, the transport's error texts):
+// the locale's on POSIX, the ANSI code page on Windows.
+std::string NarrowCodeset();
+
+// Sets the environment variable `name` of this process, and so of the
+// runs it starts.
+bool SetEnvironment(const char *name, const char *value);
+
+// Creates a new, empty file in the system's folder for temporary files,
+// readable by its owner only where the system has such rights, and returns
+// its path (in NarrowCodeset()); "" when none can be created.
+std::string NewPrivateFile();
+
 // Runs kel again with the same arguments and the environment variable `name`
 // set to `value`, and returns that run's exit code. On POSIX the new run
 // replaces this process, so the call returns only when it cannot start (-1);

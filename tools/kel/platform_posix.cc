@@ -130,6 +130,20 @@ ModuleVersion LibraryVersion() { return LoadedVersion("libkel.so"); }
 
 ModuleVersion ProviderVersion() { return LoadedVersion("libkestro.so"); }
 
+std::string NarrowCodeset() { return LocaleCodeset(); }
+
+bool SetEnvironment(const char *name, const char *value) { return setenv(name, value, 1) == 0; }
+
+std::string NewPrivateFile() {
+  const char *folder = std::getenv("TMPDIR");
+  std::string path =
+      std::string(folder != nullptr && folder[0] != '\0' ? folder : "/tmp") + "/kel-doctor-XXXXXX";
+  int fd = mkstemp(path.data());  // mode 0600
+  if (fd < 0) return "";
+  close(fd);
+  return path;
+}
+
 int RunAgainWith(const char *name, const char *value, char **argv) {
   if (setenv(name, value, 1) != 0) return -1;
   // The program's own path rather than /proc/self/exe, which names the

@@ -171,6 +171,20 @@ ModuleVersion LibraryVersion() { return LoadedVersion(L"Kel.dll"); }
 
 ModuleVersion ProviderVersion() { return LoadedVersion(L"KESTRO.dll"); }
 
+std::string NarrowCodeset() { return CodesetName(GetACP()); }
+
+bool SetEnvironment(const char *name, const char *value) {
+  return SetEnvironmentVariableA(name, value) != 0;
+}
+
+std::string NewPrivateFile() {
+  char folder[MAX_PATH + 1] = {};
+  char path[MAX_PATH + 1] = {};
+  DWORD length = GetTempPathA(sizeof folder, folder);
+  if (length == 0 || length > MAX_PATH || GetTempFileNameA(folder, "kel", 0, path) == 0) return "";
+  return path;
+}
+
 int RunAgainWith(const char *name, const char *value, char ** /*argv*/) {
   wchar_t path[MAX_PATH];
   DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
