@@ -236,6 +236,7 @@ TEST_F(KelCli, DoctorNamesEachMistakeWithItsFix) {
     std::string check;  // the finding that does not hold; empty: all hold
     std::string detail;
     const char *status = "fail";
+    std::string http_proxy = "";  // the proxy kel's library is started with
   } rows[] = {
       {"a healthy deployment", Url(), "", ""},
       {"a wrong port", "http://127.0.0.1:" + std::to_string(refusing.port()) + "/", "connect",
@@ -247,12 +248,21 @@ TEST_F(KelCli, DoctorNamesEachMistakeWithItsFix) {
       // A framed time whose signed content the test server takes from the URL.
       {"a server clock far behind", Url("format=framed&result=kel%20doctor2000-01-01%2000:00:00"),
        "clock", "s behind this machine's (limit 60 s)", "warn"},
+      {"a proxy that is not running", Url(), "connect",
+       "no connection to the proxy http://127.0.0.1:" + std::to_string(refusing.port()) + " (",
+       "fail", "http://127.0.0.1:" + std::to_string(refusing.port())},
   };
   const std::regex finding(
       R"re(\{"check":"([^"]*)","status":"([^"]*)","detail":"((?:[^"\\]|\\.)*)","fix":"((?:[^"\\]|\\.)*)"\})re");
   for (const auto &row : rows) {
     SCOPED_TRACE(row.what);
+    if (row.http_proxy.empty()) {
+      unsetenv("http_proxy");
+    } else {
+      setenv("http_proxy", row.http_proxy.c_str(), 1);
+    }
     ChildResult run = Kel({"doctor", "--json", "--url", row.url});
+    unsetenv("http_proxy");
     EXPECT_EQ(run.exit_code, row.check.empty() ? 0 : 1) << run.output;
     std::vector<std::string> not_holding;
     std::size_t count = 0;

@@ -345,9 +345,12 @@ void AddExchangeFindings(const TraceLine &exchange, const TraceLine *start,
   } else {
     findings->push_back(Ok("name-lookup", PeerName(exchange) + " was found"));
     if (StoppedAt(exchange, "connect")) {
+      const bool via_proxy = proxy != "none" && !proxy.empty();
       findings->push_back(Fail("connect", "no connection to " + peer + HowItStopped(exchange),
-                               "check the port in the URL and that the seal server runs there; a "
-                               "firewall may be in the way"));
+                               via_proxy ? "check that the proxy runs there (http_proxy, "
+                                           "https_proxy); no_proxy lists hosts reached directly"
+                                         : "check the port in the URL and that the seal server "
+                                           "runs there; a firewall may be in the way"));
     } else {
       findings->push_back(Ok("connect", "connected to " + peer));
       if (StoppedAt(exchange, "tls") || exchange.Has("certificate")) {
