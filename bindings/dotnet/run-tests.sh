@@ -8,29 +8,11 @@
 # page 936).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-fixtures="$here/../../tests/fixtures"
-library_dir=$(cd "$1" && pwd)
-server=$2
-
-work=$(mktemp -d)
-server_pid=""
-cleanup() {
-  [[ -n "$server_pid" ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=tests/scripts/binding_tests.sh
+source "$here/../../tests/scripts/binding_tests.sh" "$@"
 
 mcs -nologo -warnaserror -out:"$work/KelTests.exe" "$here/Kel.cs" "$here/tests/KelTests.cs"
-# The runtime files only, as a deployment has them (no libkel.so link), with
-# the development server key beside them as pubkey.key.
-cp -L "$library_dir/libkel.so.1" "$library_dir/libkestro.so.1" "$work/"
-cp "$fixtures/dev-only-document-server-key.pub" "$work/pubkey.key"
-
-# shellcheck source=tests/scripts/seal_server.sh
-source "$here/../../tests/scripts/seal_server.sh"
-start_seal_server "$work/server.out" "$server" --key "$fixtures/dev-only-document-server-key.pem" \
-  --test-hooks --valid-seal 'S-1=Acme Ltd' --valid-seal 'S-8=张三'
-url=$server_url
+deploy_runtime "$work"
 
 # Mono finds the library as libkel.so.1 on the loader's search path.
 LD_LIBRARY_PATH="$work" mono "$work/KelTests.exe" "$url" "$here/../../include/kel/kel_messages.h"

@@ -7,33 +7,14 @@
 # Needs Debian's default-jdk-headless and libjna-java (JNA, /usr/share/java/jna.jar).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-fixtures="$here/../../tests/fixtures"
-library_dir=$(cd "$1" && pwd)
-server=$2
+# shellcheck source=tests/scripts/binding_tests.sh
+source "$here/../../tests/scripts/binding_tests.sh" "$@"
 jna=${JNA_JAR:-/usr/share/java/jna.jar}
-
-work=$(mktemp -d)
-server_pid=""
-cleanup() {
-  [[ -n "$server_pid" ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
 
 # Java 8 is the newest a 32-bit Windows host is sure to have.
 mapfile -t sources < <(find "$here/src/main/java" "$here/tests" -name '*.java' | sort)
 javac -Werror -Xlint:all --release 8 -encoding UTF-8 -cp "$jna" -d "$work/classes" "${sources[@]}"
-# The runtime files only, as a deployment has them (no libkel.so link), with
-# the development server key beside them as pubkey.key.
-mkdir "$work/lib"
-cp -L "$library_dir/libkel.so.1" "$library_dir/libkestro.so.1" "$work/lib/"
-cp "$fixtures/dev-only-document-server-key.pub" "$work/lib/pubkey.key"
-
-# shellcheck source=tests/scripts/seal_server.sh
-source "$here/../../tests/scripts/seal_server.sh"
-start_seal_server "$work/server.out" "$server" --key "$fixtures/dev-only-document-server-key.pem" \
-  --test-hooks --valid-seal 'S-1=Acme Ltd' --valid-seal 'S-8=张三'
-url=$server_url
+deploy_runtime "$work/lib"
 
 # JNA finds libkel.so.1 on its own search path, jna.library.path.
 java -Djna.library.path="$work/lib" -cp "$work/classes:$jna" KelTests "$url" \

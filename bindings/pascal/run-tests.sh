@@ -7,40 +7,13 @@
 # Needs Debian's fp-compiler (with fp-units-rtl: cwstring, cthreads).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-fixtures="$here/../../tests/fixtures"
-library_dir=$(cd "$1" && pwd)
-server=$2
+# shellcheck source=tests/scripts/binding_tests.sh
+source "$here/../../tests/scripts/binding_tests.sh" "$@"
 
-work=$(mktemp -d)
-server_pid=""
-cleanup() {
-  [[ -n "$server_pid" ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# Linked as a program is against an installed tree: -lkel through the
-# development link libkel.so, which records libkel.so.1 as the library to load.
-mkdir "$work/link" "$work/run"
-ln -s "$library_dir/libkel.so.1" "$work/link/libkel.so"
 for mode in delphi objfpc; do
-  mkdir "$work/$mode"
-  # Warnings and notes are errors.
-  fpc -M"$mode" -Sewn -vwn -l- -FU"$work/$mode" -Fu"$here" -Fl"$work/link" \
-    -k-rpath-link="$library_dir" -o"$work/$mode/kel_tests" "$here/tests/kel_tests.pas" |
-    grep -vE '^(Target OS|Compiling|Linking|[0-9]+ lines compiled)' || true
-  [[ -x "$work/$mode/kel_tests" ]] || { echo "kel_tests did not build in $mode mode"; exit 1; }
+  build_pascal "$here/tests/kel_tests.pas" "$work/$mode/kel_tests" -M"$mode"
 done
-# The runtime files only, as a deployment has them, with the development
-# server key beside them as pubkey.key.
-cp -L "$library_dir/libkel.so.1" "$library_dir/libkestro.so.1" "$work/run/"
-cp "$fixtures/dev-only-document-server-key.pub" "$work/run/pubkey.key"
-
-# shellcheck source=tests/scripts/seal_server.sh
-source "$here/../../tests/scripts/seal_server.sh"
-start_seal_server "$work/server.out" "$server" --key "$fixtures/dev-only-document-server-key.pem" \
-  --test-hooks --valid-seal 'S-1=Acme Ltd' --valid-seal 'S-8=张三'
-url=$server_url
+deploy_runtime "$work/run"
 
 # Free Pascal keeps strings in the locale's code page: UTF-8 here, so that
 # the tests' Chinese texts survive their way to and from GBK.
