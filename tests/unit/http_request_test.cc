@@ -18,6 +18,7 @@
 #include "net/body_accumulator.h"
 #include "net/http_transport.h"
 #include "net/proxy_rules.h"
+#include "shared/transport_deadline_cases.h"
 #include "support/answer_dropping_proxy.h"
 #include "support/raw_listener.h"
 #include "support/recording_server.h"
@@ -286,16 +287,8 @@ TEST(HttpRequestTest, AConnectionThatCannotBeOpenedTimesOut) {
 // only the deadline can end these exchanges: one that trickles its answer
 // (never a stall), one whose server stays silent, one that never connects.
 TEST(HttpRequestTest, TheTotalDeadlineEndsAnExchangeInAnyPhase) {
-  ShortTimeouts timeouts({20000, 20, 1500});
-  CannedAnswer trickle;
-  trickle.body = Pattern(100);  // 30 s in all
-  trickle.piece_sizes = {1};
-  trickle.pause = milliseconds(300);
-  CannedAnswer silent;
-  silent.delay = milliseconds(30000);
+  ShortTimeouts timeouts(test::kDeadlineOnlyTimeouts);
   RecordingServer server;
-  server.SetAnswer("/trickle", trickle);
-  server.SetAnswer("/silent", silent);
   test::RawListener unaccepting(0);
   ASSERT_TRUE(unaccepting.FillAcceptQueue());
   test::AnswerDroppingProxy hanging_proxy(server.port(), 0);
@@ -306,16 +299,26 @@ TEST(HttpRequestTest, TheTotalDeadlineEndsAnExchangeInAnyPhase) {
     TransportPhase phase;  // where the deadline finds the exchange
     std::string https_proxy = "";
   };
-  for (const Row &row : {
-           Row{server.Url("/trickle"), TransportPhase::kReceive},
-           Row{server.Url("/silent"), TransportPhase::kWait},
-           Row{"http://127.0.0.1:" + std::to_string(unaccepting.port()) + "/x",
-               TransportPhase::kConnect},
-           // A resolver that never answers is not waited for either.
-           Row{std::string("http://") + kUnresolvableHost + "/x", TransportPhase::kNameLookup},
-           // Nor a proxy that never opens the tunnel.
-           Row{"https://seal.invalid/x", TransportPhase::kConnect, hanging_proxy.url()},
-       }) {
+  std::vector<Row> rows;
+  // The answers both transports are tested with, each at a path of its own.
+  for (const test::DeadlineCase &c : test::kDeadlineCases) {
+    CannedAnswer answer;
+    answer.body = Pattern(c.body_bytes);
+    answer.piece_sizes = {1};
+    answer.pause = milliseconds(c.pause_ms);
+    if (c.silent) answer.delay = milliseconds(30000);
+    const std::string path = "/case" + std::to_string(rows.size());
+    server.SetAnswer(path, answer);
+    rows.push_back(Row{server.Url(path), c.phase});
+  }
+  rows.push_back(Row{"http://127.0.0.1:" + std::to_string(unaccepting.port()) + "/x",
+                     TransportPhase::kConnect});
+  // A resolver that never answers is not waited for either.
+  rows.push_back(
+      Row{std::string("http://") + kUnresolvableHost + "/x", TransportPhase::kNameLookup});
+  // Nor a proxy that never opens the tunnel.
+  rows.push_back(Row{"https://seal.invalid/x", TransportPhase::kConnect, hanging_proxy.url()});
+  for (const Row &row : rows) {
     SCOPED_TRACE(row.url);
     ScopedProxyVariables proxy({"", row.https_proxy, "", ""});
     auto start = std::chrono::steady_clock::now();
@@ -323,8 +326,8 @@ TEST(HttpRequestTest, TheTotalDeadlineEndsAnExchangeInAnyPhase) {
     EXPECT_EQ(request.Send(), "");  // never the part of the trickle that arrived
     auto took_ms =
         std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_GE(took_ms, 1400);  // the deadline, not an earlier failure
-    EXPECT_LT(took_ms, 8000);  // with room for a loaded machine
+    EXPECT_GE(took_ms, test::kDeadlineEarliestMs);  // the deadline, not an earlier failure
+    EXPECT_LT(took_ms, test::kDeadlineLatestMs);
     EXPECT_EQ(request.result().end, TransportEnd::kTimedOut);
     EXPECT_EQ(request.result().phase, row.phase);
   }
