@@ -3,38 +3,27 @@
 // into the current user's Root store of the (scratch) Wine prefix before any
 // TLS connection is made, and is taken out again at the end.
 //
-// Usage: kel_tls_tests [SERVER_URL FIXTURES_DIR [CODE_PAGE]]
-//   FIXTURES_DIR   the folder with the development public key
-// The https servers come from the environment:
+// The servers come from the environment:
 //   KEL_TEST_CA_FILE          the test CA's certificate (PEM), a Windows path
 //   KEL_TEST_HTTPS_URL        a server whose certificate the CA issued for its name
 //   KEL_TEST_WRONG_NAME_URL   one whose certificate the CA issued for another name
 //   KEL_TEST_SELF_SIGNED_URL  one whose certificate signed itself
-// SERVER_URL and CODE_PAGE are ignored, so that one command line serves every
-// Windows test program. The program puts the development key as pubkey.key
-// beside Kel.dll while it runs. The last line of output is
-// "N passed, N failed"; the exit code is 0 only when nothing failed.
+// The program puts the development key as pubkey.key beside Kel.dll while
+// it runs.
 #include <windows.h>
 // After windows.h, which it needs.
+#include <gtest/gtest.h>
 #include <wincrypt.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "api/messages.h"
-#include "harness.h"
 #include "kel/kel.h"
+#include "kel_dll.h"
 
 namespace {
-
-std::string Environment(const char *name) {
-  const char *value = std::getenv(name);
-  return value == nullptr ? std::string() : value;
-}
 
 // The test CA in the current user's Root store for as long as it lives. Each
 // change is committed at once: Wine's chain engine reads the Root store from
@@ -84,70 +73,72 @@ class TrustedCa {
   bool added_ = false;
 };
 
-void EveryTransaction(Kel &kel, const std::string &server) {
+// The CA trusted and Kel.dll loaded, with the development key beside it,
+// for the whole program: Wine's chain engine reads the Root store once, at
+// the process's first certificate check, so the CA goes in first of all.
+class TlsTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    const std::string ca_file = Setting("KEL_TEST_CA_FILE");
+    trusted_ = new TrustedCa(ReadWholeFile(ca_file));
+    key_ = new KeyBesideProgram;
+    problem_ = !trusted_->added() ? "cannot add the test CA " + ca_file + " to the Root store"
+               : !key_->written() ? "cannot write " + key_->path()
+               : !LoadKel(ProgramFolder(), &kel_) ? "cannot load Kel.dll from " + ProgramFolder()
+                                                  : "";
+  }
+  static void TearDownTestSuite() {
+    if (kel_.module != nullptr) UnloadKel(&kel_);
+    delete key_;
+    delete trusted_;
+  }
+  void SetUp() override { ASSERT_EQ(problem_, ""); }
+
+  // The URL in `setting`, which must be set.
+  static std::string Server(const char *setting) {
+    std::string url = Setting(setting);
+    EXPECT_NE(url, "") << setting << " is not set";
+    return url;
+  }
+
+  static void Refused(const std::string &server) {
+    int status = 7;
+    EXPECT_EQ(kel_.VerifySeal(server.c_str(), "Acme", "S-1", "t", 1, &status), 1);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(kel_.LastError(), kel::msg::kServerUnreachable);
+  }
+
+  static inline Kel kel_;
+  static inline TrustedCa *trusted_ = nullptr;
+  static inline KeyBesideProgram *key_ = nullptr;
+  static inline std::string problem_;
+};
+
+TEST_F(TlsTest, EveryTransactionWithACertificateFromATrustedCa) {
+  const std::string server = Server("KEL_TEST_HTTPS_URL");
   for (const char *format : {"format=document", "format=framed"}) {
+    SCOPED_TRACE(format);
     const std::string url = server + "x?" + format;
     int status = -1;
-    CHECK(kel.VerifySeal(url.c_str(), "Acme", "S-1", "t", 1, &status) == 0);
-    CHECK(status == 0 && kel.LastError() == "valid seal");
+    EXPECT_EQ(kel_.VerifySeal(url.c_str(), "Acme", "S-1", "t", 1, &status), 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(kel_.LastError(), "valid seal");
 
     char *result = nullptr;
-    CHECK(kel.SendSealRecord("alice", "S-1", "over tls", url.c_str(), &result) == 0);
-    CHECK(kel.Take(result) == "0,0,recorded");
+    EXPECT_EQ(kel_.SendSealRecord("alice", "S-1", "over tls", url.c_str(), &result), 0);
+    EXPECT_EQ(kel_.Take(result), "0,0,recorded");
 
     char *time = nullptr;
     char *signature = nullptr;
-    CHECK(kel.GetServerTime(&time, &signature, "contract", url.c_str()) == 0);
-    std::string time_text = kel.Take(time);
-    std::string signature_text = kel.Take(signature);
-    CHECK(kel.VerifyTimeStamp("contract", time_text.c_str(), signature_text.c_str()) == 0);
+    EXPECT_EQ(kel_.GetServerTime(&time, &signature, "contract", url.c_str()), 0);
+    std::string time_text = kel_.Take(time);
+    std::string signature_text = kel_.Take(signature);
+    EXPECT_EQ(kel_.VerifyTimeStamp("contract", time_text.c_str(), signature_text.c_str()), 0);
   }
 }
 
-void Refused(Kel &kel, const std::string &server) {
-  int status = 7;
-  CHECK(kel.VerifySeal(server.c_str(), "Acme", "S-1", "t", 1, &status) == 1);
-  CHECK(status == 1);
-  CHECK(kel.LastError() == kel::msg::kServerUnreachable);
-}
+TEST_F(TlsTest, ACertificateForAnotherNameFails) { Refused(Server("KEL_TEST_WRONG_NAME_URL")); }
+
+TEST_F(TlsTest, ASelfSignedCertificateFails) { Refused(Server("KEL_TEST_SELF_SIGNED_URL")); }
 
 }  // namespace
-
-int main(int argc, char **argv) {
-  const std::string ca_file = Environment("KEL_TEST_CA_FILE");
-  const std::string good = Environment("KEL_TEST_HTTPS_URL");
-  const std::string wrong_name = Environment("KEL_TEST_WRONG_NAME_URL");
-  const std::string self_signed = Environment("KEL_TEST_SELF_SIGNED_URL");
-  if (argc < 3 || ca_file.empty() || good.empty() || wrong_name.empty() || self_signed.empty()) {
-    std::fprintf(stderr,
-                 "usage: kel_tls_tests SERVER_URL FIXTURES_DIR, with KEL_TEST_CA_FILE, "
-                 "KEL_TEST_HTTPS_URL, KEL_TEST_WRONG_NAME_URL and KEL_TEST_SELF_SIGNED_URL set\n");
-    return 2;
-  }
-  // First of all: Wine's chain engine reads the Root store once, at the
-  // process's first certificate check.
-  TrustedCa trusted(ReadFile(ca_file));
-  if (!trusted.added()) {
-    std::fprintf(stderr, "cannot add the test CA %s to the Root store\n", ca_file.c_str());
-    return 2;
-  }
-  if (!PutDevelopmentKeyBeside(argv[2])) return 2;
-  const std::string key_file = OwnFolder() + "\\pubkey.key";
-  Kel kel;
-  if (!Load(OwnFolder(), &kel)) {
-    std::fprintf(stderr, "cannot load Kel.dll from %s\n", OwnFolder().c_str());
-    DeleteFileA(key_file.c_str());
-    return 2;
-  }
-
-  Tally tally;
-  RunCase(&tally, "https: every transaction, with a certificate from a trusted CA",
-          [&] { EveryTransaction(kel, good); });
-  RunCase(&tally, "https: a certificate for another name fails", [&] { Refused(kel, wrong_name); });
-  RunCase(&tally, "https: a self-signed certificate fails", [&] { Refused(kel, self_signed); });
-  Unload(&kel);
-  DeleteFileA(key_file.c_str());
-
-  std::printf("%d passed, %d failed\n", tally.passed, tally.failed);
-  return tally.failed == 0 ? 0 : 1;
-}

@@ -4,33 +4,25 @@
 // time-out, and a server that never answers holds the wait for its answer;
 // both must end at the deadline, reported as a time-out. The transport is
 // compiled in, since Kel.dll's exports cannot shorten the deadline.
-//
-// Usage: kel_transport_deadline_tests   (arguments are ignored)
-// The last line of output is "N passed, N failed"; the exit code is 0 only
-// when nothing failed.
 #include <winsock2.h>
 // Order matters: winsock2.h must come before windows.h (pulled in below).
+#include <gtest/gtest.h>
 #include <ws2tcpip.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <string>
 #include <thread>
 #include <utility>
 
-#include "harness.h"
 #include "net/http_transport.h"
+#include "shared/transport_deadline_cases.h"
 
 namespace {
 
-// Far longer than the deadline, so that only the deadline ends an exchange.
-constexpr kel::TransportTimeouts kTimeouts = {20000, 20, 1500};
-// The earliest an exchange that runs into the deadline may end (the tick
-// count moves in steps of about 16 ms), and the latest, with room for a
-// loaded machine.
-constexpr ULONGLONG kEarliestMs = 1400;
-constexpr ULONGLONG kLatestMs = 8000;
+using kel::test::kDeadlineEarliestMs;
+using kel::test::kDeadlineLatestMs;
+constexpr kel::TransportTimeouts kTimeouts = kel::test::kDeadlineOnlyTimeouts;
 
 struct Answer {
   bool silent = false;   // reads the request and never answers
@@ -137,7 +129,7 @@ struct Outcome {
 // deadline that the portable code would set.
 Outcome Exchange(const Answer &answer) {
   LoopbackServer server(answer);
-  CHECK(server.port() != 0);
+  EXPECT_NE(server.port(), 0);
   kel::TransportRequest request;
   request.host = "127.0.0.1";
   request.port = static_cast<std::uint16_t>(server.port());
@@ -157,82 +149,65 @@ Outcome Exchange(const Answer &answer) {
   return outcome;
 }
 
-void ReportTime(const Outcome &outcome) {
-  if (g_case_failed) {
-    std::printf("    took %lu ms, end %d, body \"%s\"\n",
-                static_cast<unsigned long>(outcome.took_ms), static_cast<int>(outcome.end),
-                outcome.body.c_str());
+// Winsock for the program's servers, from the first test to the last.
+class Winsock : public ::testing::Environment {
+ public:
+  void SetUp() override { ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data_), 0); }
+  void TearDown() override { WSACleanup(); }
+
+ private:
+  WSADATA data_;
+};
+
+// Read a few bytes at a time, as far as they have arrived.
+TEST(TransportDeadlineTest, AnAnswerThatTricklesInBeforeTheDeadlineIsWhole) {
+  Answer answer;
+  answer.body = "steady";
+  answer.pause_ms = 100;
+  Outcome outcome = Exchange(answer);
+  EXPECT_EQ(outcome.end, kel::TransportEnd::kAnswered);
+  EXPECT_EQ(outcome.body, "steady");
+}
+
+TEST(TransportDeadlineTest, TheDeadlineEndsAnExchangeInAnyPhase) {
+  for (const kel::test::DeadlineCase &c : kel::test::kDeadlineCases) {
+    SCOPED_TRACE(c.name);
+    Answer answer;
+    answer.silent = c.silent;
+    answer.body = std::string(c.body_bytes, 't');
+    answer.pause_ms = static_cast<DWORD>(c.pause_ms);
+    Outcome outcome = Exchange(answer);
+    EXPECT_EQ(outcome.end, kel::TransportEnd::kTimedOut);
+    EXPECT_EQ(outcome.phase, c.phase);
+    EXPECT_GE(outcome.took_ms, static_cast<ULONGLONG>(kDeadlineEarliestMs));
+    EXPECT_LT(outcome.took_ms, static_cast<ULONGLONG>(kDeadlineLatestMs));
   }
+}
+
+// Wine's WinINet reports neither as a failure: a connection closed before
+// the status line leaves a request "sent" with no answer, and a body cut
+// short reads as ended.
+TEST(TransportDeadlineTest, AConnectionClosedBeforeAnyAnswerFails) {
+  Answer answer;
+  answer.hang_up = true;
+  Outcome outcome = Exchange(answer);
+  EXPECT_EQ(outcome.end, kel::TransportEnd::kFailed);
+  EXPECT_EQ(outcome.body, "");
+}
+
+TEST(TransportDeadlineTest, AConnectionClosedPartWayThroughTheAnswerKeepsWhatArrived) {
+  Answer answer;
+  answer.body = "part";
+  answer.missing = 10;
+  Outcome outcome = Exchange(answer);
+  EXPECT_EQ(outcome.end, kel::TransportEnd::kCutShort);
+  EXPECT_EQ(outcome.body, "part");
 }
 
 }  // namespace
 
-int main() {
-  WSADATA winsock;
-  if (WSAStartup(MAKEWORD(2, 2), &winsock) != 0) {
-    std::printf("Winsock did not start\n0 passed, 1 failed\n");
-    return 1;
-  }
-  Tally tally;
-
-  // Read a few bytes at a time, as far as they have arrived.
-  RunCase(&tally, "an answer that trickles in before the deadline is whole", [] {
-    Answer answer;
-    answer.body = "steady";
-    answer.pause_ms = 100;
-    Outcome outcome = Exchange(answer);
-    CHECK(outcome.end == kel::TransportEnd::kAnswered);
-    CHECK(outcome.body == "steady");
-    ReportTime(outcome);
-  });
-
-  // A byte every 300 ms: 30 s in all, never a stall of the receive time-out.
-  RunCase(&tally, "an answer still trickling at the deadline times out", [] {
-    Answer answer;
-    answer.body = std::string(100, 't');
-    answer.pause_ms = 300;
-    Outcome outcome = Exchange(answer);
-    CHECK(outcome.end == kel::TransportEnd::kTimedOut);
-    CHECK(outcome.phase == kel::TransportPhase::kReceive);
-    CHECK(outcome.took_ms >= kEarliestMs);
-    CHECK(outcome.took_ms < kLatestMs);
-    ReportTime(outcome);
-  });
-
-  RunCase(&tally, "a server that never answers is left at the deadline", [] {
-    Answer answer;
-    answer.silent = true;
-    Outcome outcome = Exchange(answer);
-    CHECK(outcome.end == kel::TransportEnd::kTimedOut);
-    CHECK(outcome.phase == kel::TransportPhase::kWait);
-    CHECK(outcome.took_ms >= kEarliestMs);
-    CHECK(outcome.took_ms < kLatestMs);
-    ReportTime(outcome);
-  });
-
-  // Wine's WinINet reports neither as a failure: a connection closed before
-  // the status line leaves a request "sent" with no answer, and a body cut
-  // short reads as ended.
-  RunCase(&tally, "a connection closed before any answer fails", [] {
-    Answer answer;
-    answer.hang_up = true;
-    Outcome outcome = Exchange(answer);
-    CHECK(outcome.end == kel::TransportEnd::kFailed);
-    CHECK(outcome.body.empty());
-    ReportTime(outcome);
-  });
-
-  RunCase(&tally, "a connection closed part way through the answer keeps what arrived", [] {
-    Answer answer;
-    answer.body = "part";
-    answer.missing = 10;
-    Outcome outcome = Exchange(answer);
-    CHECK(outcome.end == kel::TransportEnd::kCutShort);
-    CHECK(outcome.body == "part");
-    ReportTime(outcome);
-  });
-
-  WSACleanup();
-  std::printf("%d passed, %d failed\n", tally.passed, tally.failed);
-  return tally.failed == 0 ? 0 : 1;
+int main(int argc, char **argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  ::testing::AddGlobalTestEnvironment(new Winsock);
+  return RUN_ALL_TESTS();
 }
