@@ -391,11 +391,14 @@ TEST(HttpRequestTest, TheShippedLimitsHold) {
     std::string url;
     long limit_ms;  // the shipped limit that must end it
   };
+  // The shipped limits written out, not read from the constants: a changed
+  // constant must fail here.
+  const long kTotalMs = 120 * 1000, kStallMs = 60 * 1000, kConnectMs = 60 * 1000;
   for (const Row &row : {
-           Row{server.Url("/trickle"), kDefaultTransportTimeouts.total_ms / kScale},
-           Row{server.Url("/silent"), kDefaultTransportTimeouts.stall_seconds * 1000 / kScale},
+           Row{server.Url("/trickle"), kTotalMs / kScale},
+           Row{server.Url("/silent"), kStallMs / kScale},
            Row{"http://127.0.0.1:" + std::to_string(unaccepting.port()) + "/x",
-               kDefaultTransportTimeouts.connect_ms / kScale},
+               kConnectMs / kScale},
        }) {
     SCOPED_TRACE(row.url);
     auto start = std::chrono::steady_clock::now();
