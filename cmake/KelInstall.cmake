@@ -26,11 +26,18 @@ install(FILES "${PROJECT_SOURCE_DIR}/kestro/include/kestro/kestro.h"
   DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/kestro")
 
 # The programs find the libraries in the library folder of the same prefix.
+# Each comes with its manual page.
 file(RELATIVE_PATH KEL_BIN_TO_LIB "${CMAKE_INSTALL_FULL_BINDIR}" "${CMAKE_INSTALL_FULL_LIBDIR}")
 foreach(program kel_cli kel-seal-server)
   if(TARGET ${program})
     set_target_properties(${program} PROPERTIES INSTALL_RPATH "$ORIGIN/${KEL_BIN_TO_LIB}")
     install(TARGETS ${program} RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+    get_target_property(_kel_program_name ${program} OUTPUT_NAME)
+    if(NOT _kel_program_name)
+      set(_kel_program_name ${program})
+    endif()
+    install(FILES "${PROJECT_SOURCE_DIR}/docs/man/${_kel_program_name}.1"
+      DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
   endif()
 endforeach()
 
