@@ -8,6 +8,9 @@
 set -euo pipefail
 build_dir=$1 doc=$2 compiler=$3 server=$4 extra_flags=${5:-}
 fixtures="$(cd "$(dirname "$0")/.." && pwd)/fixtures"
+# By its path: the document's command calls "cc", which becomes a function
+# that runs this compiler, and a compiler named cc would call itself.
+compiler=$(command -v "$compiler") || { echo "no compiler $3"; exit 1; }
 
 work=$(mktemp -d)
 server_pid=
