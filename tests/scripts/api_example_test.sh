@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # The C example of docs/api.md, as a newcomer meets it: installs the build into
-# a temporary prefix, takes the example program and its build command out of
-# the document, builds it with that command against the installed tree, and
-# runs it against the reference seal server with pubkey.key in its folder.
-# Usage: api_example_test.sh BUILD_DIR API_MD C_COMPILER SEAL_SERVER [EXTRA_FLAGS]
+# a temporary prefix (or takes a Kel installed already), takes the example
+# program and its build command out of the document, builds it with that
+# command against the installed tree, and runs it against the reference seal
+# server with pubkey.key in its folder.
+# Usage: api_example_test.sh BUILD_DIR|--installed=PREFIX API_MD C_COMPILER SEAL_SERVER [EXTRA_FLAGS]
 # EXTRA_FLAGS (the sanitizer flags of the tree) are added to the compiler.
 set -euo pipefail
-build_dir=$1 doc=$2 compiler=$3 server=$4 extra_flags=${5:-}
+tree=$1 doc=$2 compiler=$3 server=$4 extra_flags=${5:-}
 fixtures="$(cd "$(dirname "$0")/.." && pwd)/fixtures"
 # By its path: the document's command calls "cc", which becomes a function
 # that runs this compiler, and a compiler named cc would call itself.
@@ -15,9 +16,9 @@ compiler=$(command -v "$compiler") || { echo "no compiler $3"; exit 1; }
 work=$(mktemp -d)
 server_pid=
 trap '[[ -n $server_pid ]] && kill "$server_pid" 2>/dev/null; rm -rf "$work"' EXIT
-prefix="$work/prefix"
-cmake --install "$build_dir" --prefix "$prefix" >"$work/install.log" ||
-  { cat "$work/install.log"; exit 1; }
+# shellcheck source=tests/scripts/installed_tree.sh
+source "$(dirname "$0")/installed_tree.sh"
+use_installed_tree "$tree" "$work"
 
 # The section "Example: one full transaction": its C block is the program,
 # the line of its sh block that starts with "cc " the build command.
@@ -28,7 +29,7 @@ command=$(sed -n '/^```sh$/,/^```$/p' <<<"$section" | grep -m1 '^cc ' || true)
   { echo "docs/api.md has no C example with a cc command in its example section"; exit 1; }
 echo "building: $command"
 # shellcheck disable=SC2086  # the flags are a list of words
-(cd "$work" && PKG_CONFIG_PATH="$prefix/lib/pkgconfig" CC_FLAGS="$extra_flags" \
+(cd "$work" && PKG_CONFIG_PATH="$libdir/pkgconfig" CC_FLAGS="$extra_flags" \
   bash -c "cc() { \"$compiler\" \$CC_FLAGS \"\$@\"; }; $command") ||
   { echo "the example does not build as docs/api.md says"; exit 1; }
 

@@ -1,24 +1,23 @@
 #!/usr/bin/env bash
-# Installs a built tree into a temporary prefix, then builds the consumer
-# project in tests/consumer against it twice, through find_package(Kel) and
-# through pkg-config, and runs both builds.
-# Usage: consumer_test.sh BUILD_DIR CONSUMER_SOURCE_DIR C_COMPILER [EXTRA_FLAGS]
+# Installs a built tree into a temporary prefix (or takes a Kel installed
+# already), then builds the consumer project in tests/consumer against it
+# twice, through find_package(Kel) and through pkg-config, and runs both builds.
+# Usage: consumer_test.sh BUILD_DIR|--installed=PREFIX CONSUMER_SOURCE_DIR C_COMPILER [EXTRA_FLAGS]
 # EXTRA_FLAGS (for example the sanitizer flags of the tree) go to both
 # compiling and linking the consumer.
 set -euo pipefail
-build_dir=$1 source_dir=$2 compiler=$3 extra_flags=${4:-}
+tree=$1 source_dir=$2 compiler=$3 extra_flags=${4:-}
 
 work=$(mktemp -d)
 server_pid=
 trap '[[ -n $server_pid ]] && kill "$server_pid" 2>/dev/null; rm -rf "$work"' EXIT
-prefix="$work/prefix"
-
-cmake --install "$build_dir" --prefix "$prefix" >"$work/install.log" ||
-  { cat "$work/install.log"; exit 1; }
-for file in include/kel/kel.h include/kel/kel_messages.h lib/libkel.so lib/libkestro.so \
-            lib/libkel.so.1 lib/libkestro.so.1 bin/kel bin/kel-seal-server \
-            lib/cmake/Kel/KelConfig.cmake lib/pkgconfig/kel.pc; do
-  [[ -e "$prefix/$file" ]] || { echo "not installed: $file"; exit 1; }
+# shellcheck source=tests/scripts/installed_tree.sh
+source "$(dirname "$0")/installed_tree.sh"
+use_installed_tree "$tree" "$work"
+for file in "$prefix"/include/kel/{kel.h,kel_messages.h} "$prefix"/bin/{kel,kel-seal-server} \
+            "$libdir"/{libkel.so,libkestro.so,libkel.so.1,libkestro.so.1} \
+            "$libdir"/{cmake/Kel/KelConfig.cmake,pkgconfig/kel.pc}; do
+  [[ -e "$file" ]] || { echo "not installed: ${file#"$prefix"/}"; exit 1; }
 done
 # The installed programs find the installed libraries by themselves.
 "$prefix/bin/kel" random >/dev/null
@@ -61,7 +60,7 @@ cmake --build "$work/cmake-build" >"$work/build.log" || { cat "$work/build.log";
 "$work/cmake-build/kel_consumer"
 
 echo "--- pkg-config kel"
-export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
+export PKG_CONFIG_PATH="$libdir/pkgconfig"
 libdir=$(pkg-config --variable=libdir kel)
 # shellcheck disable=SC2046,SC2086  # the flags are lists of words
 "$compiler" $extra_flags -o "$work/kel_consumer_pc" "$source_dir/consumer.c" \
