@@ -7,7 +7,7 @@
 #          libraries, the Windows cross build, 32- and 64-bit Wine and the
 #          locales its code-page tests generate, the Windows packages' tools,
 #          Mono, the JDK with JNA, Free Pascal and pytest for the bindings,
-#          fuzzing and valgrind
+#          fuzzing, valgrind, and the Debian packages' tools
 # Afterwards: scripts/build.sh default (Linux), scripts/build-windows.sh
 # (Kel.dll and KESTRO.dll for 32- and 64-bit Windows), scripts/test.sh.
 set -euo pipefail
@@ -40,6 +40,9 @@ test_packages=(
   # The Python binding: installed offline with pip alone, also into a bare
   # virtual environment (python3-venv) by its tests.
   python3-pip python3-venv python3-pytest
+  # The Debian packages: built with debhelper, checked by lintian, their manual
+  # pages shown by man.
+  debhelper lintian man-db
 )
 case $profile in
   build) packages=("${build_packages[@]}") ;;
