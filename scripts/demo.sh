@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The demo: installs what is missing, builds Kel, starts the reference seal
 # server on a loopback port, and runs the command-line tool kel against it
-# step by step. Stops the server when it ends, also on failure.
+# step by step, ending with kel doctor's check of the whole deployment.
+# Stops the server when it ends, also on failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -108,6 +109,9 @@ kel_expect 0 verify-timestamp --content "$content" --time "$time" --signature "$
 step "A tampered time fails the check (exit code 1)"
 if [[ "${time:0:1}" == 1 ]]; then tampered="2${time:1}"; else tampered="1${time:1}"; fi
 kel_expect 1 verify-timestamp --content "$content" --time "$tampered" --signature "$signature"
+
+step "Diagnose the deployment end to end: every check holds (kel doctor)"
+kel_expect 0 doctor --url "$url"
 
 echo
 echo "Done; the seal server stops now. More in README.md and docs/."
