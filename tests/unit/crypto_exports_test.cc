@@ -217,7 +217,7 @@ TEST(AesExports, RealProviderFailuresBecomeMessages) {
   EXPECT_EQ(LastError(), kel::msg::kEncryptFailed);
   EXPECT_EQ(Kel_AESEncryption(data.data(), 64, key.data(), 32, nullptr), nullptr);
   EXPECT_EQ(LastError(), kel::msg::kEncryptFailed);
-  // 64 bytes that are not a ciphertext under this key: bad padding, almost surely.
+  // 63 bytes cannot be an IV plus whole blocks.
   EXPECT_EQ(Kel_AESDecryption(data.data(), 63, key.data(), 32, &length), nullptr);
   EXPECT_EQ(LastError(), kel::msg::kDecryptFailed);
   EXPECT_EQ(Kel_AESDecryption(data.data(), 64, key.data(), 32, nullptr), nullptr);
