@@ -50,12 +50,28 @@ case $profile in
   *) echo "usage: $0 [build|test]" >&2; exit 2 ;;
 esac
 
+# wine32 runs only where the kernel starts 32-bit programs. Elsewhere it is
+# not installed: the i386 package lists it would need can only get in the way
+# (a mirror caught mid-sync in them holds back every other architecture's).
+if [[ $profile == test ]] && ! why=$("$(dirname "$0")/../tests/windows/starts_32bit_programs.sh"); then
+  echo "bootstrap: $why, so wine32 is left out"
+  kept=()
+  for package in "${packages[@]}"; do
+    [[ $package == *:i386 ]] || kept+=("$package")
+  done
+  packages=("${kept[@]}")
+fi
+
 missing=()
+native=$(dpkg --print-architecture)
 for package in "${packages[@]}"; do
-  # A package installed for two architectures (libgnutls30 and
-  # libgnutls30:i386) reports its status once for each.
-  status=$(dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | sort -u || true)
-  [[ "$status" == "install ok installed" ]] || missing+=("$package")
+  # A name without an architecture means this machine's (or "all"): dpkg
+  # answers for every architecture the package is installed for, and
+  # libcurl4-openssl-dev:arm64 alone must not count as libcurl4-openssl-dev.
+  name=${package%%:*} arch=${package#"$name"}
+  arch=${arch#:}
+  dpkg-query -W -f='${Architecture} ${Status}\n' "$name" 2>/dev/null |
+    grep -qE "^(${arch:-$native|all}) install ok installed\$" || missing+=("$package")
 done
 [[ ${#missing[@]} -eq 0 ]] && exit 0
 
@@ -74,23 +90,37 @@ else
 fi
 export DEBIAN_FRONTEND=noninteractive
 # wine32 (which runs the shipped 32-bit Kel.dll) comes from the i386
-# architecture; apt then keeps the amd64 packages both share in step.
-if [[ " ${missing[*]} " == *":i386 "* ]] &&
-  ! dpkg --print-foreign-architectures | grep -qx i386; then
-  "${sudo_cmd[@]}" dpkg --add-architecture i386
-fi
+# architecture, other foreign packages from theirs; apt then keeps the
+# packages they share with amd64 in step.
+for arch in i386 arm64; do
+  if [[ " ${missing[*]} " == *":$arch "* ]] &&
+    ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+    "${sudo_cmd[@]}" dpkg --add-architecture "$arch"
+  fi
+done
 # apt waits for dpkg's locks by itself, up to DPkg::Lock::Timeout; not for the
 # package lists' lock that another "apt-get update" holds: that is retried.
+# A mirror caught mid-sync serves an index of the wrong size: that is retried
+# a few times too, and then the install goes on with the lists apt has (it
+# fails on its own if a package cannot be found or fitted).
 apt_get() {
   "${sudo_cmd[@]}" env LC_ALL=C apt-get -o DPkg::Lock::Timeout="$lock_wait" "$@"
 }
 waited=0
+fetch_tries=0
 until errors=$(apt_get update -qq 2>&1); do
-  if [[ $errors != *"Could not get lock"* || $waited -ge $lock_wait ]]; then
+  if [[ $errors == *"Could not get lock"* && $waited -lt $lock_wait ]]; then
+    echo "bootstrap: another apt holds the package lists; waiting (${waited}s so far)"
+  elif [[ $errors == *"Failed to fetch"* && $fetch_tries -lt 4 ]]; then
+    fetch_tries=$((fetch_tries + 1))
+    echo "bootstrap: a package list did not download; trying again (${fetch_tries} of 4)"
+  elif [[ $errors == *"Failed to fetch"* ]]; then
+    echo "bootstrap: going on with the package lists at hand:" >&2
+    break
+  else
     echo "$errors" >&2
     exit 1
   fi
-  echo "bootstrap: another apt holds the package lists; waiting (${waited}s so far)"
   sleep 10
   waited=$((waited + 10))
 done

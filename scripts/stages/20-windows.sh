@@ -13,23 +13,21 @@ cd "$(dirname "$0")/../.."
 scripts/build-windows.sh
 tests/scripts/check_windows_dlls.sh build/windows-i686 build/windows-x86_64
 
-# wine32's loader is itself a 32-bit program: if it cannot start, neither
-# can the shipped DLL's test host. A kernel whose 32-bit emulation is switched
-# off (ia32_emulation=off, an "Exec format error") cannot run it at all: the
-# 32-bit DLLs are then built and checked statically only, and the stage says
-# so in its last line. A missing wine32 is a fault of the machine's set-up.
+# A kernel whose 32-bit emulation is switched off (ia32_emulation=off)
+# starts no 32-bit program, wine32's loader included: the 32-bit DLLs are then
+# built and checked statically only, and the stage says so in its last line.
+# Where 32-bit programs start, a wine32 that does not is a fault of the
+# machine's set-up.
 targets=(i686 x86_64)
 not_run=""
-if ! wine32_says=$(/usr/lib/wine/wine --version 2>&1); then
-  if [[ $wine32_says != *"Exec format error"* ]]; then
-    echo "windows: wine32 does not start: $wine32_says"
-    echo "(install wine32:i386: scripts/bootstrap.sh test)"
-    exit 1
-  fi
+if ! why=$(tests/windows/starts_32bit_programs.sh); then
   targets=(x86_64)
-  not_run="; i686 NOT RUN: this kernel starts no 32-bit programs (32-bit emulation off)"
-  echo "windows: this kernel starts no 32-bit programs, so the 32-bit Kel.dll is built and" \
-    "checked statically but not run"
+  not_run="; i686 NOT RUN: $why"
+  echo "windows: $why, so the 32-bit Kel.dll is built and checked statically but not run"
+elif ! wine32_says=$(/usr/lib/wine/wine --version 2>&1); then
+  echo "windows: wine32 does not start: $wine32_says"
+  echo "(install wine32:i386: scripts/bootstrap.sh test)"
+  exit 1
 fi
 
 server=build/asan/bin/kel-seal-server
