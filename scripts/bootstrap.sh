@@ -7,7 +7,8 @@
 #          libraries, the Windows cross build, 32- and 64-bit Wine and the
 #          locales its code-page tests generate, the Windows packages' tools,
 #          Mono, the JDK with JNA, Free Pascal and pytest for the bindings,
-#          fuzzing, valgrind, and the Debian packages' tools
+#          fuzzing, valgrind, the Debian packages' tools, and the ARM64
+#          cross build with qemu-user
 # Afterwards: scripts/build.sh default (Linux), scripts/build-windows.sh
 # (Kel.dll and KESTRO.dll for 32- and 64-bit Windows), scripts/test.sh.
 set -euo pipefail
@@ -43,6 +44,13 @@ test_packages=(
   # The Debian packages: built with debhelper, checked by lintian, their manual
   # pages shown by man.
   debhelper lintian man-db
+  # Linux on ARM64: the cross compiler, the arm64 libraries to link against,
+  # and qemu-user to run what it builds (binfmt: started by exec as well).
+  crossbuild-essential-arm64 qemu-user qemu-user-binfmt
+  libssl-dev:arm64 libcurl4-openssl-dev:arm64 libcpp-httplib-dev:arm64 libgtest-dev:arm64
+  # (pkg-config:arm64 brings aarch64-linux-gnu-pkg-config, which the
+  # Debian packages' cross build calls)
+  pkg-config:arm64
 )
 case $profile in
   build) packages=("${build_packages[@]}") ;;
@@ -90,7 +98,7 @@ else
 fi
 export DEBIAN_FRONTEND=noninteractive
 # wine32 (which runs the shipped 32-bit Kel.dll) comes from the i386
-# architecture, other foreign packages from theirs; apt then keeps the
+# architecture, the cross build's libraries from arm64; apt then keeps the
 # packages they share with amd64 in step.
 for arch in i386 arm64; do
   if [[ " ${missing[*]} " == *":$arch "* ]] &&

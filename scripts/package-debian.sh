@@ -15,14 +15,17 @@
 #
 # Usage: scripts/package-debian.sh [--server-key FILE] [--dist DIR] [ARCH]
 #   ARCH               a Debian architecture; default: this machine's (amd64).
-#                      Another one would be cross-built (dpkg-buildpackage -a),
-#                      which is not tested yet; the script stops when its cross
-#                      compiler or build dependencies are missing.
+#                      Another one is cross-built (dpkg-buildpackage -a); arm64
+#                      is tested (scripts/bootstrap.sh test installs its cross
+#                      compiler and build dependencies). The script stops when
+#                      they are missing and names them.
 #   --server-key FILE  the server's public key text (289 characters), built
 #                      into libkel; the development key pair is then left out.
 #                      Default: the development key, whose private half is public.
 #   --dist DIR         where the packages go (default dist)
-# Needs debhelper, dpkg-dev and lintian (scripts/bootstrap.sh test).
+# Needs debhelper, dpkg-dev and lintian (scripts/bootstrap.sh test), and for
+# arm64 also crossbuild-essential-arm64 and the :arm64 development packages
+# with pkg-config:arm64 (whose aarch64-linux-gnu-pkg-config the build calls).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -82,16 +85,17 @@ if [[ -n "$server_key" ]]; then
   sed -i '\|usr/share/kel/dev-keys|d' "$src/debian/kel-tools.install"
 fi
 
-# Another architecture is cross-built; whether that works is not yet tested,
-# so the script names what is missing before it starts.
+# Another architecture is cross-built; the script names what is missing
+# before it starts rather than failing somewhere in the build.
 cross=()
 if [[ "$arch" != "$build_arch" ]]; then
   cross=(-a"$arch")
-  compiler="$(dpkg-architecture -a"$arch" -qDEB_HOST_GNU_TYPE 2>/dev/null)-g++"
+  triplet=$(dpkg-architecture -a"$arch" -qDEB_HOST_GNU_TYPE 2>/dev/null)
   missing=$(cd "$src" && dpkg-checkbuilddeps -a"$arch" 2>&1 | sed 's/.*Unmet build dependencies://') || true
-  command -v "$compiler" >/dev/null || missing+=" $compiler (crossbuild-essential-$arch)"
+  command -v "$triplet-g++" >/dev/null || missing+=" $triplet-g++ (crossbuild-essential-$arch)"
+  command -v "$triplet-pkg-config" >/dev/null || missing+=" $triplet-pkg-config (pkg-config:$arch)"
   if [[ -n "$missing" ]]; then
-    echo "not yet: building for $arch on $build_arch needs:$missing" >&2
+    echo "building for $arch on $build_arch needs:$missing" >&2
     exit 1
   fi
 fi
