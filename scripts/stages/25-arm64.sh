@@ -2,7 +2,8 @@
 # Linux on ARM64: cross-builds the libraries, kel, the reference seal server
 # and the whole Linux test suite for aarch64 (the linux-arm64 preset: Debian's
 # cross compiler and the arm64 libraries), runs the suite under qemu-user and
-# prints ctest's summary; then builds the arm64 Debian packages.
+# prints ctest's summary; then builds the arm64 Debian packages and starts
+# the packaged kel with the packaged libraries.
 #
 # ctest starts each test program through qemu-aarch64 (the preset's
 # CMAKE_CROSSCOMPILING_EMULATOR), but the end-to-end tests start aarch64
@@ -43,3 +44,12 @@ echo "linux-arm64: ${summary:-ctest gave no summary (exit code $status)}"
 [[ -n "$summary" && $status -eq 0 ]]
 
 scripts/package-debian.sh arm64
+# The packaged kel starts under qemu and loads the packaged libraries.
+version=$(sed -nE 's/^project\(Kel VERSION ([0-9]+\.[0-9]+\.[0-9]+).*/\1/p' CMakeLists.txt)
+unpacked=$(mktemp -d)
+for package in libkel1 kel-tools; do dpkg-deb -x "dist/${package}_${version}_arm64.deb" "$unpacked"; done
+libs=$unpacked/usr/lib/aarch64-linux-gnu
+LD_LIBRARY_PATH=$libs "$unpacked/usr/bin/kel" --version | tee "$unpacked/version.out"
+grep -q "^provider: $version ($libs/libkestro.so" "$unpacked/version.out"
+rm -rf "$unpacked"
+echo "linux-arm64: the packaged kel runs with the packaged libraries"
