@@ -44,9 +44,7 @@ arch=${arch:-$build_arch}
 jobs="${KEL_BUILD_JOBS:-2}"
 export LC_ALL=C
 
-version=$(sed -nE 's/^project\(Kel VERSION ([0-9]+\.[0-9]+\.[0-9]+).*/\1/p' CMakeLists.txt)
-[[ -n "$version" ]] || { echo "no project version in CMakeLists.txt" >&2; exit 1; }
-grep -q "^## $version\$" CHANGELOG.md || { echo "CHANGELOG.md has no entry \"## $version\"" >&2; exit 1; }
+version=$(scripts/version.sh --released)
 dpkg-architecture -a"$arch" -qDEB_HOST_MULTIARCH >/dev/null 2>&1 ||
   { echo "$arch is no Debian architecture" >&2; exit 2; }
 

@@ -41,9 +41,7 @@ done
 jobs="${KEL_BUILD_JOBS:-2}"
 export LC_ALL=C
 
-version=$(sed -nE 's/^project\(Kel VERSION ([0-9]+\.[0-9]+\.[0-9]+).*/\1/p' CMakeLists.txt)
-[[ -n "$version" ]] || { echo "no project version in CMakeLists.txt" >&2; exit 1; }
-grep -q "^## $version\$" CHANGELOG.md || { echo "CHANGELOG.md has no entry \"## $version\"" >&2; exit 1; }
+version=$(scripts/version.sh --released)
 # The public headers hold ASCII only: a compiler that reads them in a
 # double-byte code page could otherwise take a line end into a comment.
 if grep -nP '[^\x00-\x7F]' include/kel/*.h; then

@@ -14,7 +14,7 @@ root=$PWD
 export LC_ALL=C
 
 packages=(libkel1 libkel-dev kel-tools)
-version=$(sed -nE 's/^project\(Kel VERSION ([0-9]+\.[0-9]+\.[0-9]+).*/\1/p' CMakeLists.txt)
+version=$(scripts/version.sh)
 arch=$(dpkg --print-architecture)
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 
