@@ -19,8 +19,10 @@ cmake --build --preset linux-arm64 -j "${KEL_BUILD_JOBS:-2}"
 
 binfmt=/proc/sys/fs/binfmt_misc
 registered_here=""
+unpacked=$(mktemp -d)
 cleanup() {
   if [[ -n "$registered_here" ]]; then echo -1 >"$binfmt/qemu-aarch64"; fi
+  rm -rf "$unpacked"
 }
 trap cleanup EXIT
 if ! build/linux-arm64/bin/kel --version >/dev/null 2>&1; then
@@ -45,11 +47,9 @@ echo "linux-arm64: ${summary:-ctest gave no summary (exit code $status)}"
 
 scripts/package-debian.sh arm64
 # The packaged kel starts under qemu and loads the packaged libraries.
-version=$(sed -nE 's/^project\(Kel VERSION ([0-9]+\.[0-9]+\.[0-9]+).*/\1/p' CMakeLists.txt)
-unpacked=$(mktemp -d)
+version=$(scripts/version.sh)
 for package in libkel1 kel-tools; do dpkg-deb -x "dist/${package}_${version}_arm64.deb" "$unpacked"; done
 libs=$unpacked/usr/lib/aarch64-linux-gnu
 LD_LIBRARY_PATH=$libs "$unpacked/usr/bin/kel" --version | tee "$unpacked/version.out"
 grep -q "^provider: $version ($libs/libkestro.so" "$unpacked/version.out"
-rm -rf "$unpacked"
 echo "linux-arm64: the packaged kel runs with the packaged libraries"
