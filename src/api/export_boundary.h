@@ -7,12 +7,15 @@
 //
 // Every export runs its whole body through ExportBoundary. The handler only
 // calls ReportError, which neither throws nor needs memory for the library's
-// own messages (see last_error.h).
+// own messages (see last_error.h). The boundary also counts the call in
+// progress, and fails a call that comes after the library was finalised
+// (see call_gate.h).
 #ifndef KEL_API_EXPORT_BOUNDARY_H_
 #define KEL_API_EXPORT_BOUNDARY_H_
 
 #include <exception>
 
+#include "api/call_gate.h"
 #include "api/last_error.h"
 
 #if defined(__GLIBCXX__)
@@ -27,7 +30,8 @@
 namespace kel {
 
 // Returns body(), or `failure` (after reporting `message` when it is not
-// null) when the body throws.
+// null) when the body throws. Returns `failure` at once, reporting nothing,
+// once the library has been finalised.
 //
 // Not noexcept, for one case only: when the host cancels a thread that is
 // inside an export (pthread_cancel while a transaction waits for the
@@ -36,6 +40,8 @@ namespace kel {
 // host asked, and swallowing it would abort the process.
 template <typename Result, typename Body>
 KEL_PASSES_FORCED_UNWIND Result ExportBoundary(Result failure, const char *message, Body &&body) {
+  CallInProgress call;
+  if (!call.admitted()) return failure;
   try {
     return body();
 #if defined(__GLIBCXX__)
@@ -51,6 +57,8 @@ KEL_PASSES_FORCED_UNWIND Result ExportBoundary(Result failure, const char *messa
 // For an export that returns nothing and reports nothing.
 template <typename Body>
 KEL_PASSES_FORCED_UNWIND void ExportBoundary(Body &&body) {
+  CallInProgress call;
+  if (!call.admitted()) return;
   try {
     body();
 #if defined(__GLIBCXX__)

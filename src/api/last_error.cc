@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "api/call_gate.h"
 #include "api/host_buffer.h"
 
 namespace kel {
@@ -25,8 +26,8 @@ SecretText ReservedText() noexcept {
 }
 
 SecretText &LastError() noexcept {
-  static SecretText text = ReservedText();
-  return text;
+  static ModuleStatic<SecretText> text(ReservedText());
+  return text.get();
 }
 
 // Takes the block at start-up, when memory is plentiful, rather than at the

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "api/call_gate.h"
+
 namespace kel::trace {
 namespace {
 
@@ -13,8 +15,8 @@ constexpr char kCut[] = "...";
 // Function-local statics: start-up may run before the objects of this file
 // are constructed.
 std::string &TracePath() {
-  static std::string path;
-  return path;
+  static ModuleStatic<std::string> path;
+  return path.get();
 }
 
 std::atomic<bool> &TraceOn() {

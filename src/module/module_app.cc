@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "api/call_gate.h"
 #include "api/trace.h"
 #include "crypto/built_in_server_key.h"
 #include "module/key_text_facts.h"
@@ -80,8 +81,8 @@ void ModuleApp::StartTrace(const char *key_file) {
 }
 
 ModuleApp &TheModuleApp() {
-  static ModuleApp app;
-  return app;
+  static ModuleStatic<ModuleApp> app;
+  return app.get();
 }
 
 }  // namespace kel

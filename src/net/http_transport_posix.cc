@@ -42,6 +42,7 @@
 #include <utility>
 #include <vector>
 
+#include "api/call_gate.h"
 #include "net/body_accumulator.h"
 #include "net/http_transport.h"
 #include "net/proxy_rules.h"
@@ -63,7 +64,7 @@ std::atomic<bool> reuse_connections{true};
 
 // Empty: the system's CA store, as libcurl was built to use.
 std::mutex ca_file_mutex;
-std::string ca_file;
+ModuleStatic<std::string> ca_file;
 
 // Abandons a transfer that moves no byte, up or down, for the stall time.
 // libcurl's own low-speed check averages over a window of several seconds,
@@ -448,8 +449,8 @@ bool SetCommonOptions(CURL *handle, curl_slist *headers, bool secure, const std:
 // The CA file that tests may set in place of the system's store.
 bool SetCaFile(CURL *handle) {
   std::lock_guard<std::mutex> lock(ca_file_mutex);
-  return ca_file.empty() ||
-         (curl_easy_setopt(handle, CURLOPT_CAINFO, ca_file.c_str()) == CURLE_OK &&
+  return ca_file.get().empty() ||
+         (curl_easy_setopt(handle, CURLOPT_CAINFO, ca_file.get().c_str()) == CURLE_OK &&
           curl_easy_setopt(handle, CURLOPT_CAPATH, nullptr) == CURLE_OK);
 }
 
@@ -597,7 +598,7 @@ bool SetTransportReuseForTesting(bool reuse) { return reuse_connections.exchange
 
 void SetTransportCaFileForTesting(const std::string &path) {
   std::lock_guard<std::mutex> lock(ca_file_mutex);
-  ca_file = path;
+  ca_file.get() = path;
 }
 
 TransportResult PerformExchange(const TransportRequest &request) {

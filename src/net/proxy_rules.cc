@@ -7,6 +7,8 @@
 #include <initializer_list>
 #include <utility>
 
+#include "api/call_gate.h"
+
 namespace kel {
 namespace {
 
@@ -217,8 +219,8 @@ namespace {
 // file are constructed. Destroyed when the library is unloaded, like the
 // server key and the trace's path, so that unloading leaks nothing.
 ProxyVariables &StoredProxyVariables() {
-  static ProxyVariables variables;
-  return variables;
+  static ModuleStatic<ProxyVariables> variables;
+  return variables.get();
 }
 
 }  // namespace

@@ -218,6 +218,28 @@ TEST_F(Transactions, AHostThatExitsDuringACallEndsCleanly) {
   EXPECT_EQ(crashed, 0);
 }
 
+// The exit of a host whose other thread is inside a call, made certain: an
+// exit handler that runs after the library's own waits for that call to
+// finish, then makes one more. The call in progress finishes with the
+// library's objects intact; a call after the library's end (or after an exit
+// with no call in progress, when those objects are gone) fails at once.
+TEST_F(Transactions, CallsAroundTheLibrarysEndAtExit) {
+  const struct {
+    const char *mode;
+    std::string url;
+    const char *output;
+  } cases[] = {
+      {"busy", Url("format=framed&delay_ms=2000"), "in flight 0\nlate 1\n"},
+      {"idle", Url("format=framed"), "late 1\n"},
+  };
+  for (const auto &c : cases) {
+    ChildResult result =
+        RunChild(KEL_HOST_PROBE, {"late", KEL_LIBRARY, c.url, c.mode}, dir_.path());
+    EXPECT_EQ(result.exit_code, 0) << c.mode;
+    EXPECT_EQ(result.output, c.output) << c.mode;
+  }
+}
+
 // A program the host starts does not inherit the library's kept connections.
 TEST_F(Transactions, ProgramsTheHostStartsInheritNoConnection) {
   ChildResult result =

@@ -4,6 +4,11 @@
  *     loops Kel_VerifySeal against URL on a second thread and calls exit()
  *     from the first after DELAY_US microseconds, in the middle of a call;
  *     exit code 0 unless the exit crashed;
+ *   host_probe late LIBRARY URL busy|idle
+ *     exits while a call to URL (which should answer late) is in progress
+ *     (busy) or after one has ended (idle); an exit handler that runs after
+ *     the library's own lets that call finish and then makes another call:
+ *     prints "in flight R" (busy) and "late R", each call's result;
  *   host_probe inherit LIBRARY URL
  *     makes one Kel_VerifySeal against URL (whose connection the library
  *     keeps) and starts a program, as a host does with system(); prints
@@ -23,12 +28,33 @@ typedef int (*VerifySealFn)(const char *, const char *, const char *, const char
 
 static VerifySealFn verify_seal;
 static const char *url;
+static pthread_t in_flight;
+static int busy;
+static int in_flight_result = -1;
+
+static void *OneCall(void *unused) {
+  int status;
+  (void)unused;
+  in_flight_result = verify_seal(url, "Acme", "S-1", "t", 1, &status);
+  return NULL;
+}
 
 static void *LoopCalls(void *unused) {
   int status;
   (void)unused;
   for (;;) verify_seal(url, "Acme", "S-1", "t", 1, &status);
   return NULL;
+}
+
+/* Runs after the library's own exit handlers, which were registered later. */
+static void CallsAfterTheLibrarysEnd(void) {
+  int status;
+  if (verify_seal == NULL) return;
+  if (busy) {
+    pthread_join(in_flight, NULL);
+    printf("in flight %d\n", in_flight_result);
+  }
+  printf("late %d\n", verify_seal(url, "Acme", "S-1", "t", 1, &status));
 }
 
 /* The port a URL of the form http://host:port/... names. */
@@ -73,9 +99,10 @@ int main(int argc, char **argv) {
   void *library;
   int status = 0;
   if (argc < 4) {
-    fprintf(stderr, "usage: host_probe exit|inherit LIBRARY URL [DELAY_US]\n");
+    fprintf(stderr, "usage: host_probe exit|inherit|late LIBRARY URL [DELAY_US|busy|idle]\n");
     return 2;
   }
+  if (strcmp(argv[1], "late") == 0 && atexit(CallsAfterTheLibrarysEnd) != 0) return 2;
   library = dlopen(argv[2], RTLD_NOW | RTLD_LOCAL);
   if (library == NULL) {
     fprintf(stderr, "dlopen: %s\n", dlerror());
@@ -92,6 +119,16 @@ int main(int argc, char **argv) {
     pthread_t thread;
     if (pthread_create(&thread, NULL, LoopCalls, NULL) != 0) return 2;
     usleep((useconds_t)atoi(argv[4]));
+    exit(0);
+  }
+  if (strcmp(argv[1], "late") == 0 && argc == 5) {
+    busy = strcmp(argv[4], "busy") == 0;
+    if (busy) {
+      if (pthread_create(&in_flight, NULL, OneCall, NULL) != 0) return 2;
+      usleep(500000); /* the call now waits for the late answer */
+    } else {
+      verify_seal(url, "Acme", "S-1", "t", 1, &status);
+    }
     exit(0);
   }
   return 2;
