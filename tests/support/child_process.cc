@@ -1,8 +1,12 @@
 #include "support/child_process.h"
 
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <stdexcept>
 
 namespace kel::test {
@@ -30,9 +34,25 @@ ChildResult RunChild(const std::string &program, const std::vector<std::string> 
   }
   close(pipe_fds[1]);
   ChildResult result;
+  // A child that hangs is killed, so that the test fails with its name
+  // rather than the whole program running into ctest's limit.
+  const auto deadline = std::chrono::steady_clock::now() + kChildDeadline;
   char chunk[4096];
-  ssize_t got;
-  while ((got = read(pipe_fds[0], chunk, sizeof chunk)) > 0) result.output.append(chunk, got);
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd readable{pipe_fds[0], POLLIN, 0};
+    int ready = left.count() > 0 ? poll(&readable, 1, static_cast<int>(left.count())) : 0;
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready == 0) {
+      kill(pid, SIGKILL);
+      result.timed_out = true;
+      break;
+    }
+    ssize_t got = read(pipe_fds[0], chunk, sizeof chunk);
+    if (got <= 0) break;
+    result.output.append(chunk, got);
+  }
   close(pipe_fds[0]);
   int status = 0;
   waitpid(pid, &status, 0);
