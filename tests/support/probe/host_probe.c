@@ -122,9 +122,9 @@ int main(int argc, char **argv) {
     exit(0);
   }
   if (strcmp(argv[1], "late") == 0 && argc == 5) {
-    busy = strcmp(argv[4], "busy") == 0;
-    if (busy) {
+    if (strcmp(argv[4], "busy") == 0) {
       if (pthread_create(&in_flight, NULL, OneCall, NULL) != 0) return 2;
+      busy = 1;       /* only now is there a thread for the exit handler to join */
       usleep(500000); /* the call now waits for the late answer */
     } else {
       verify_seal(url, "Acme", "S-1", "t", 1, &status);
